@@ -1,0 +1,132 @@
+// The content digest of an MP3 file (the MD5 digest of the file without its ID3v2 tag at
+// the start and its ID3v1 tag at the end) and the small file probes behind it.
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "database/mp3_db.h"
+#include "digest/md5.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kId3v1Length = 128;
+constexpr int kId3v2HeaderLength = 10;
+constexpr size_t kPassBytes = 0x100000;  // one buffer of md5_hashfile's passes
+
+// Opens a file for the probes. Files of 2 GiB and more lie outside the 32-bit sizes of
+// the database, so they count as not openable rather than giving wrapped sizes.
+platform::unique_file open_probe(const char* path) {
+  platform::unique_file f = platform::open_regular(path);
+  if (!f) return f;
+  struct stat st;
+  if (fstat(fileno(f.get()), &st) != 0 || st.st_size > INT_MAX) return nullptr;
+  return f;
+}
+
+struct free_deleter {
+  void operator()(void* p) const { free(p); }
+};
+using unique_digest = std::unique_ptr<unsigned char, free_deleter>;
+
+}  // namespace
+
+int fileexists(const char* path) { return open_probe(path) ? 1 : 0; }
+
+int getfilesize(const char* path) {
+  platform::unique_file f = open_probe(path);
+  if (!f) return -1;
+  if (fseek(f.get(), 0, SEEK_END) != 0) return -1;
+  return static_cast<int>(ftell(f.get()));
+}
+
+int checktagid3(const char* path) {
+  platform::unique_file f = open_probe(path);
+  if (!f) return -1;
+  // In a file shorter than the tag the seek fails and the test is made on its first bytes.
+  fseek(f.get(), -kId3v1Length, SEEK_END);
+  unsigned char tag[kId3v1Length] = {};
+  (void)fread(tag, kId3v1Length, 1, f.get());
+  return memcmp(tag, "TAG", 3) == 0 ? kId3v1Length : 0;
+}
+
+int checktagid3v2(const char* path) {
+  int size = getfilesize(path);
+  platform::unique_file f = open_probe(path);
+  if (!f) return -1;
+  unsigned char header[kId3v2HeaderLength] = {};
+  (void)fread(header, kId3v2HeaderLength, 1, f.get());
+  f.reset();
+  if (memcmp(header, "ID3", 3) != 0) return 0;
+  // The size bytes are taken as signed 8-bit values, as the stored databases were made so.
+  auto b = [&](int i) { return static_cast<int64_t>(static_cast<int8_t>(header[i])); };
+  int64_t n = ((b(6) * 128 + b(7)) * 128 + b(8)) * 128 + b(9) + kId3v2HeaderLength;
+  return n > 0 && n < size ? static_cast<int>(n) : 0;
+}
+
+unsigned char* md5_hashfile_fast(const char* path) {
+  int t1 = checktagid3(path);
+  int t2 = checktagid3v2(path);
+  int size = getfilesize(path);
+  if (t1 == -1 || t2 == -1 || size == -1) return nullptr;
+  int64_t len = static_cast<int64_t>(size) - t2 - t1;
+
+  unique_digest digest(static_cast<unsigned char*>(malloc(16)));
+  if (!digest) return nullptr;
+  md5_state state;
+  md5_init(&state);
+  platform::unique_file f = open_probe(path);
+  if (!f) return nullptr;
+  if (size > 0) {
+    if (len <= 0) return nullptr;
+    std::unique_ptr<unsigned char, free_deleter> region(
+        static_cast<unsigned char*>(malloc(static_cast<size_t>(len))));
+    if (!region) return nullptr;
+    if (fseek(f.get(), t2, SEEK_SET) != 0) return nullptr;
+    if (fread(region.get(), static_cast<size_t>(len), 1, f.get()) != 1) return nullptr;
+    md5_append(&state, region.get(), static_cast<int32_t>(len));
+  }
+  md5_finish(&state, digest.get());
+  return digest.release();
+}
+
+unsigned char* md5_hashfile(const char* path) {
+  int t1 = checktagid3(path);
+  int t2 = checktagid3v2(path);
+  int size = getfilesize(path);
+
+  unique_digest digest(static_cast<unsigned char*>(malloc(16)));
+  std::unique_ptr<unsigned char, free_deleter> first(
+      static_cast<unsigned char*>(malloc(kPassBytes)));
+  std::unique_ptr<unsigned char, free_deleter> second(
+      static_cast<unsigned char*>(malloc(kPassBytes)));
+  if (!digest || !first || !second) return nullptr;
+  md5_state state;
+  md5_init(&state);
+  platform::unique_file f = open_probe(path);
+  if (!f) return nullptr;
+  int64_t offset = t2 > 0 ? t2 : 0;
+  if (fseek(f.get(), offset, SEEK_SET) != 0) offset = 0;
+  // The ID3v1 tag starts here; bytes at or beyond it are left out of every pass.
+  const int64_t tag_start = t1 != 0 ? static_cast<int64_t>(size) - kId3v1Length : INT64_MAX;
+  for (;;) {
+    size_t n1 = fread(first.get(), 1, kPassBytes, f.get());
+    size_t n2 = fread(second.get(), 1, kPassBytes, f.get());
+    if (n1 + n2 == 0) break;
+    int64_t keep = tag_start - offset;
+    if (keep < 0) keep = 0;
+    size_t k1 = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n1), keep));
+    size_t k2 = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(n2), keep - static_cast<int64_t>(k1)));
+    md5_append(&state, first.get(), static_cast<int32_t>(k1));
+    md5_append(&state, second.get(), static_cast<int32_t>(k2));
+    offset += static_cast<int64_t>(n1 + n2);
+    if (feof(f.get())) break;
+  }
+  md5_finish(&state, digest.get());
+  return digest.release();
+}

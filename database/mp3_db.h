@@ -1,0 +1,166 @@
+// The media database: one open database of MP3 files per process (paths, sizes and
+// content digests), its ".mp3db" file, lookups, adding and scanning, removal,
+// ID3v1 fields, title search and moving of entries.
+//
+// Plain functions with C-compatible signatures. Results: 1 success / 0 failure;
+// lookups return an index or -1; accessors return null for an index out of range.
+// Pointers into the store stay valid only until the next operation that changes
+// the tables. Memory handed to a caller comes from malloc and is released with free.
+// Diagnostics go to one sink, standard output unless mp3db_set_diagnostics says otherwise.
+#ifndef VARNELO_DATABASE_MP3_DB_H_
+#define VARNELO_DATABASE_MP3_DB_H_
+
+#include <stdint.h>
+#include <stdio.h>
+
+// One file of the database: the index of its content digest, its size when it was
+// added (tags included) and its path, a heap string owned by the store.
+struct fileentry {
+  int32_t hashid;
+  uint32_t filesize;
+  char* filename;
+};
+
+// Opaque: the GUI passes its dialog, everyone else nullptr.
+using window_handle = void*;
+
+// Progress callback of a folder walk: files added so far, the folder level (1 for the
+// chosen folder) or -1 when a folder is finished, the entry name ("" when finished), the
+// folder path, and the window given to add_directory. Returns nonzero to go on, 0 to stop.
+using change_cb = int (*)(int files_new, int level, const char* name, const char* dir,
+                          window_handle hwnd);
+
+// ---- Store and file format ----
+
+// Names the database "default.mp3db" and loads it. Returns 1 if it was loaded.
+int file_initdb();
+// Names the database file (".mp3db" is appended unless the name contains it).
+// Returns 0 for a null name (the name stays), else 1. Nothing is loaded.
+int file_setdb(const char* name);
+// Empties the store and writes an empty database file. Returns 1 on success.
+int file_createdb();
+// Replaces the store by the content of the named file. Returns 1 if it was loaded;
+// 0 if it cannot be opened (the store is unchanged) or is not a valid database
+// (the store is left empty).
+int file_opendb();
+// Writes the whole database to the named file and unloads it. Returns 1 on success;
+// on failure the store is unchanged and the previous file is kept.
+int file_closedb();
+// The current database name, owned by the store; null before file_initdb.
+const char* file_getdbname();
+uint32_t file_gethashnum();
+uint32_t file_getfilenum();
+// A new heap copy of text, owned by the caller.
+char* stringcpy(const char* text);
+
+// ---- Lookups ----
+
+// The 16 digest bytes of hash entry index, or null when index >= hashnum.
+unsigned char* db_gethashentry(uint32_t index);
+// The file entry at index, or null when index >= filenum.
+fileentry* db_getfileentry(uint32_t index);
+// Index of the first hash entry equal to the 16 bytes at digest, or -1.
+int32_t get_hashentry(const unsigned char* digest);
+// Number of files with that hashid; 0 when hashid >= hashnum.
+int32_t get_fileentriesnum(uint32_t hashid);
+// Iterator over the files of one digest, with one process-wide cursor: -1 resets it
+// (returns 1); each further call returns the next file index with that hashid, or -1
+// at the end (which resets the cursor).
+int32_t get_fileentries(int32_t hashid);
+// Index of the first file whose path equals path byte for byte, or -1.
+int32_t get_fileentrybyfilename(const char* path);
+// Index of the first file with that hashid, or -1.
+int32_t get_fileentrybyhashid(int32_t hashid);
+
+// ---- Audio-content hashing and file probes ----
+// Only regular files count as openable; folders, FIFOs and devices do not.
+
+// 1 if the file can be opened for reading, else 0.
+int fileexists(const char* path);
+// The file's size in bytes, or -1 if it cannot be opened.
+int getfilesize(const char* path);
+// 128 if the file ends in an ID3v1 tag, 0 if not, -1 if it cannot be opened.
+int checktagid3(const char* path);
+// Total length of the ID3v2 tag at the start (0 < n < size), 0 if none or implausible,
+// -1 if the file cannot be opened.
+int checktagid3v2(const char* path);
+// Content digest (16 bytes, malloc'ed; the caller free()s it) of the audio region,
+// read in one piece; null on failure or for a non-empty file without audio bytes.
+unsigned char* md5_hashfile_fast(const char* path);
+// The same digest, read in passes of two 1 MiB buffers; null if the file cannot be opened.
+unsigned char* md5_hashfile(const char* path);
+
+// ---- Adding files and scanning folders ----
+
+// Adds one file. Returns 1 if it was added; 0 if it cannot be opened, is already
+// listed under that path, or no content digest could be computed.
+int file_add(const char* path);
+// Walks a folder tree depth-first and adds every file whose name ends in ".mp3".
+// A trailing separator of dir is removed in place. Returns the number of files added
+// so far in the walk, or 0 if the folder cannot be listed.
+int add_directory(char* dir, change_cb cb, window_handle hwnd);
+
+// ---- Removing entries and files ----
+
+// Removes the entry at index; the last entry moves into its slot. 1, or 0 for a bad index.
+int db_deletefileentry(int32_t index);
+// Removes the entry with that path (disk untouched). 1, or 0 when there is none.
+int file_delete(const char* path);
+// Deletes the file from disk, then its entry. 1 when both happened, else 0.
+int delete_file(const char* path);
+// delete_file on the path of the entry at index; 0 when there is no entry.
+int delete_filebyid(int32_t index);
+// Does nothing; returns 1.
+int delete_all_duplicates();
+// Drops the entries of files that can no longer be opened. 1 when the pass ran to the end.
+int file_updatedb();
+
+// ---- ID3v1 fields ----
+
+// The ID3v1 title (31 bytes, malloc'ed; the caller free()s it), or null.
+char* id3_gettitle(const char* path);
+// 128 if the file ends in an ID3v1 tag, 0 if not, -1 if it cannot be opened.
+int id3_getartist(const char* path);
+int id3_getalbum(const char* path);
+
+// ---- Title search ----
+
+// Splits text in place at "* " runs; a malloc'ed null-terminated table of words
+// inside text (the caller free()s the table).
+char** tokenize_searchstring(char* text);
+// 1 when every word occurs in text, ignoring the case of A-Z; 1 for an empty table.
+int search_in_string(char** tokens, const char* text);
+// With a search string: starts a new search, returns -1. With null: the next matching
+// file index, or -1 at the end of the pass (also before any search string was given).
+int32_t get_fileentriesbyname(const char* searchstring);
+
+// ---- Moving entries and utilities ----
+
+// Gives the entry at index a copy of newpath. 1, or 0 when there is no entry.
+int file_move(int32_t index, const char* newpath);
+// Puts the entry at index under dir (trimmed in place of trailing '/', blanks and tabs)
+// with its old file name. 1, or 0 when there is no entry.
+int file_movetodir(int32_t index, char* dir);
+// Appends to a malloc'ed text, reallocating it; null when either argument is null.
+char* stringadd(char* text, const char* append);
+// Appends a formatted message to "debug.txt".
+void Debug_Print(const char* format, ...);
+// 1 when the file can be opened for reading, else 0; nothing is moved.
+int move_file(const char* path);
+int move_filetodir();  // always 1
+int isdirectory();     // always 0
+int direxists();       // always 0
+int createdir();       // always 0
+
+// ---- Beyond the core: hooks for the programs on top ----
+
+// Where diagnostic lines go (standard output by default; null restores it).
+void mp3db_set_diagnostics(FILE* sink);
+// The function that handles a window's pending events during a folder walk; null for none.
+using event_pump = void (*)(window_handle hwnd);
+void mp3db_set_event_pump(event_pump pump);
+// Number of worker threads that hash upcoming files of a walk ahead of time; 0 picks one
+// per core, 1 hashes on the calling thread only.
+void mp3db_set_scan_workers(int workers);
+
+#endif  // VARNELO_DATABASE_MP3_DB_H_
