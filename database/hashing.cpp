@@ -41,7 +41,9 @@ int getfilesize(const char* path) {
   platform::unique_file f = open_probe(path);
   if (!f) return -1;
   if (fseek(f.get(), 0, SEEK_END) != 0) return -1;
-  return static_cast<int>(ftell(f.get()));
+  long size = ftell(f.get());
+  // The file may have grown past the 32-bit range since it was opened.
+  return size >= 0 && size <= INT_MAX ? static_cast<int>(size) : -1;
 }
 
 int checktagid3(const char* path) {
@@ -49,8 +51,9 @@ int checktagid3(const char* path) {
   if (!f) return -1;
   // In a file shorter than the tag the seek fails and the test is made on its first bytes.
   fseek(f.get(), -kId3v1Length, SEEK_END);
+  // Read single bytes: what a short read delivers is kept, and the rest stays 0.
   unsigned char tag[kId3v1Length] = {};
-  (void)fread(tag, kId3v1Length, 1, f.get());
+  (void)fread(tag, 1, kId3v1Length, f.get());
   return memcmp(tag, "TAG", 3) == 0 ? kId3v1Length : 0;
 }
 
@@ -59,7 +62,7 @@ int checktagid3v2(const char* path) {
   platform::unique_file f = open_probe(path);
   if (!f) return -1;
   unsigned char header[kId3v2HeaderLength] = {};
-  (void)fread(header, kId3v2HeaderLength, 1, f.get());
+  (void)fread(header, 1, kId3v2HeaderLength, f.get());
   f.reset();
   if (memcmp(header, "ID3", 3) != 0) return 0;
   // The size bytes are taken as signed 8-bit values, as the stored databases were made so.
