@@ -16,18 +16,12 @@ int32_t get_fileentries(int32_t hashid) {
     i = 0;
     return 1;
   }
-  while (i < tables::filenum()) {
-    uint32_t k = i++;
-    if (tables::file_at(k)->hashid == hashid) return static_cast<int32_t>(k);
-  }
-  i = 0;
-  return -1;
+  int32_t k = tables::next_file_with_hash(i, hashid);
+  // Past the last match the walk ends and the cursor starts over, as a scan to the end would.
+  i = k < 0 ? 0 : static_cast<uint32_t>(k) + 1;
+  return k;
 }
 
 int32_t get_fileentrybyfilename(const char* path) { return tables::find_file(path); }
 
-int32_t get_fileentrybyhashid(int32_t hashid) {
-  for (uint32_t i = 0; i < tables::filenum(); ++i)
-    if (tables::file_at(i)->hashid == hashid) return static_cast<int32_t>(i);
-  return -1;
-}
+int32_t get_fileentrybyhashid(int32_t hashid) { return tables::next_file_with_hash(0, hashid); }
