@@ -63,6 +63,13 @@ class block_reader {
   uint64_t position_ = 0;
 };
 
+// Reads past a name of namelen > 0 bytes without keeping it; true when it was complete and
+// not empty as text.
+bool skip_name(block_reader& in, uint32_t namelen) {
+  char first = 0;
+  return in.read(&first, 1) == 1 && in.read(nullptr, namelen - 1) == namelen - 1 && first != 0;
+}
+
 struct free_block {
   void operator()(char* p) const { free(p); }
 };
@@ -94,10 +101,12 @@ outcome read_records(block_reader& in, uint32_t filenum, tables::loaded* out) {
     bool complete = false;
     if (namelen != 0) {
       if (!keep) {
-        complete = in.read(nullptr, namelen) == namelen;
+        complete = skip_name(in, namelen);
       } else if (namelen < names_size - names_used) {
         char* name = names.get() + names_used;
-        complete = in.read(name, namelen) == namelen;
+        // A name that starts with a zero byte is empty as text and would be saved with
+        // namelen 0, which no load accepts: refuse it like namelen 0.
+        complete = in.read(name, namelen) == namelen && name[0] != 0;
         name[namelen] = 0;
         names_used += size_t{namelen} + 1;
         out->files.push_back(fileentry{static_cast<int32_t>(format::get_u32(head + format::kHashidOffset)),
@@ -105,7 +114,7 @@ outcome read_records(block_reader& in, uint32_t filenum, tables::loaded* out) {
       } else {
         // The file holds this name but not the records after it, so a later read fails;
         // walk on to report that one.
-        complete = in.read(nullptr, namelen) == namelen;
+        complete = skip_name(in, namelen);
         keep = false;
       }
     }
