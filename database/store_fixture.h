@@ -1,0 +1,128 @@
+// Shared by the store's tests: a fresh folder, captured diagnostics, a store reset to an
+// empty loaded database, and database files built byte by byte.
+#ifndef VARNELO_DATABASE_STORE_FIXTURE_H_
+#define VARNELO_DATABASE_STORE_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "database/format.h"
+#include "database/mp3_db.h"
+#include "database/safe_save.h"
+#include "database/tables.h"
+#include "tests/support/mp3_files.h"
+#include "tests/support/temp_dir.h"
+
+namespace store_testing {
+
+using bytes = std::vector<unsigned char>;
+
+inline void append_u32(bytes* out, uint32_t v) {
+  unsigned char b[4];
+  format::put_u32(b, v);
+  out->insert(out->end(), b, b + 4);
+}
+
+struct record {
+  int32_t hashid;
+  uint32_t filesize;
+  std::string name;
+};
+
+// A digest whose 16 bytes all derive from seed.
+inline bytes digest_of(unsigned seed) {
+  bytes d(16);
+  for (unsigned i = 0; i < 16; ++i) d[i] = static_cast<unsigned char>(seed * 31 + i * 7 + (seed >> 8));
+  return d;
+}
+
+inline bytes database_bytes(const std::vector<bytes>& digests, const std::vector<record>& records,
+                            uint32_t stamp = format::kStampClosed) {
+  bytes out;
+  append_u32(&out, format::kMagic);
+  append_u32(&out, static_cast<uint32_t>(digests.size()));
+  append_u32(&out, static_cast<uint32_t>(records.size()));
+  append_u32(&out, stamp);
+  for (const bytes& d : digests) out.insert(out.end(), d.begin(), d.end());
+  for (const record& r : records) {
+    append_u32(&out, static_cast<uint32_t>(r.hashid));
+    append_u32(&out, r.filesize);
+    append_u32(&out, static_cast<uint32_t>(r.name.size()));
+    out.insert(out.end(), r.name.begin(), r.name.end());
+  }
+  return out;
+}
+
+// Adds an entry as adding a file does: its digest is appended when not yet known.
+inline uint32_t add_entry(const std::string& path, unsigned digest_seed, uint32_t size = 1000) {
+  bytes d = digest_of(digest_seed);
+  int32_t hashid = tables::find_hash(d.data());
+  if (hashid < 0) hashid = tables::append_hash(d.data());
+  auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
+  *e = fileentry{hashid, size, stringcpy(path.c_str())};
+  return tables::append_file(e);
+}
+
+// The tables as text, for comparing whole stores.
+inline std::string describe_store() {
+  std::string s;
+  for (uint32_t i = 0; i < file_gethashnum(); ++i) s += testing_support::hex(db_gethashentry(i)) + "\n";
+  for (uint32_t i = 0; i < file_getfilenum(); ++i) {
+    const fileentry* e = db_getfileentry(i);
+    s += std::to_string(e->hashid) + " " + std::to_string(e->filesize) + " " + e->filename + "\n";
+  }
+  return s;
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    save_faults::reset();
+    sink_ = tmpfile();
+    ASSERT_NE(sink_, nullptr);
+    mp3db_set_diagnostics(sink_);
+    // Loading a valid file empties the store and forgets any unreadable file of earlier tests.
+    std::string reset = dir_.file("reset.mp3db");
+    testing_support::write_file(reset, database_bytes({}, {}));
+    file_setdb(reset.c_str());
+    ASSERT_EQ(file_opendb(), 1);
+    unlink(reset.c_str());
+    output();
+  }
+  void TearDown() override {
+    save_faults::reset();
+    mp3db_set_diagnostics(nullptr);
+    fclose(sink_);
+    tables::clear();
+  }
+
+  // The diagnostics printed since the last call.
+  std::string output() {
+    fflush(sink_);
+    std::string text;
+    rewind(sink_);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, sink_)) > 0) text.append(buf, n);
+    rewind(sink_);
+    if (ftruncate(fileno(sink_), 0) != 0) ADD_FAILURE() << "cannot empty the diagnostics";
+    return text;
+  }
+
+  std::string path(const std::string& name) const { return dir_.file(name); }
+  void use(const std::string& name) { file_setdb(path(name).c_str()); }
+
+  testing_support::TempDir dir_;
+  FILE* sink_ = nullptr;
+};
+
+}  // namespace store_testing
+
+#endif  // VARNELO_DATABASE_STORE_FIXTURE_H_
