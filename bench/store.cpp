@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     put(&bytes, format::kStampClosed);
     for (uint32_t i = 0; i < kDigests * 2; ++i) {
       uint64_t r = rng();
-      bytes.insert(bytes.end(), reinterpret_cast<unsigned char*>(&r), reinterpret_cast<unsigned char*>(&r) + 8);
+      bytes.insert(bytes.end(), reinterpret_cast<unsigned char*>(&r),
+                   reinterpret_cast<unsigned char*>(&r) + 8);
     }
     for (uint32_t i = 0; i < kFiles; ++i) {
       std::string p = path_of(i);
@@ -143,7 +144,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> paths(kFiles);
   for (uint32_t i = 0; i < kFiles; ++i) paths[i] = path_of(order[i]);
   std::vector<std::array<unsigned char, 16>> digests(kFiles);
-  for (uint32_t i = 0; i < kFiles; ++i) memcpy(digests[i].data(), db_gethashentry(order[i] % kDigests), 16);
+  for (uint32_t i = 0; i < kFiles; ++i)
+    memcpy(digests[i].data(), db_gethashentry(order[i] % kDigests), 16);
 
   t = std::chrono::steady_clock::now();
   long found = 0;
@@ -162,19 +164,24 @@ int main(int argc, char** argv) {
   printf("file_opendb          %8.3f s   ratio %.2f (target <= 3)\n", open, open / plain_read);
   printf("plain fwrite         %8.3f s\n", plain_write);
   printf("plain fwrite+fsync   %8.3f s\n", plain_write_sync);
-  printf("file_closedb         %8.3f s   ratio %.2f to fwrite, %.2f to fwrite+fsync (target <= 3)\n",
-         close, close / plain_write, close / plain_write_sync);
+  printf(
+      "file_closedb         %8.3f s   ratio %.2f to fwrite, %.2f to fwrite+fsync (target <= 3)\n",
+      close, close / plain_write, close / plain_write_sync);
   printf("index build          %8.3f s   (at the first lookup after a load)\n", build);
   printf("1M by filename       %8.3f s   (target < 1)\n", by_name);
   printf("1M by digest         %8.3f s   (target < 1)\n", by_digest);
   double per = 1024.0 / kFiles;
   double paths_per = static_cast<double>(path_bytes) / kFiles;
-  printf("loaded:  RSS +%.1f B/entry, peak +%.1f B/entry; beyond path bytes %.1f / %.1f (target < 200)\n",
-         (rss_loaded - rss0) * per, (peak_loaded - rss0) * per, (rss_loaded - rss0) * per - paths_per,
-         (peak_loaded - rss0) * per - paths_per);
-  printf("indexed: RSS +%.1f B/entry, peak +%.1f B/entry; beyond path bytes %.1f / %.1f (target < 200)\n",
-         (rss_indexed - rss0) * per, (peak_indexed - rss0) * per, (rss_indexed - rss0) * per - paths_per,
-         (peak_indexed - rss0) * per - paths_per);
+  printf(
+      "loaded:  RSS +%.1f B/entry, peak +%.1f B/entry; beyond path bytes %.1f / %.1f (target < "
+      "200)\n",
+      (rss_loaded - rss0) * per, (peak_loaded - rss0) * per, (rss_loaded - rss0) * per - paths_per,
+      (peak_loaded - rss0) * per - paths_per);
+  printf(
+      "indexed: RSS +%.1f B/entry, peak +%.1f B/entry; beyond path bytes %.1f / %.1f (target < "
+      "200)\n",
+      (rss_indexed - rss0) * per, (peak_indexed - rss0) * per,
+      (rss_indexed - rss0) * per - paths_per, (peak_indexed - rss0) * per - paths_per);
   unlink(db.c_str());
   unlink(plain.c_str());
   return 0;

@@ -109,8 +109,9 @@ outcome read_records(block_reader& in, uint32_t filenum, tables::loaded* out) {
         complete = in.read(name, namelen) == namelen && name[0] != 0;
         name[namelen] = 0;
         names_used += size_t{namelen} + 1;
-        out->files.push_back(fileentry{static_cast<int32_t>(format::get_u32(head + format::kHashidOffset)),
-                                       format::get_u32(head + format::kFilesizeOffset), name});
+        out->files.push_back(
+            fileentry{static_cast<int32_t>(format::get_u32(head + format::kHashidOffset)),
+                      format::get_u32(head + format::kFilesizeOffset), name});
       } else {
         // The file holds this name but not the records after it, so a later read fails;
         // walk on to report that one.
@@ -119,7 +120,8 @@ outcome read_records(block_reader& in, uint32_t filenum, tables::loaded* out) {
       }
     }
     if (!complete) {
-      db_print("error:[%d]%u\n", static_cast<int32_t>(filenum), static_cast<unsigned>(in.position()));
+      db_print("error:[%d]%u\n", static_cast<int32_t>(filenum),
+               static_cast<unsigned>(in.position()));
       return outcome::invalid;
     }
   }
@@ -136,7 +138,8 @@ outcome read_records(block_reader& in, uint32_t filenum, tables::loaded* out) {
 
 outcome read_database(FILE* file, tables::loaded* out) {
   struct stat st;
-  uint64_t size = fstat(fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  uint64_t size =
+      fstat(fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
   block_reader in(file, size);
   if (!in.ready()) return outcome::out_of_memory;
 

@@ -68,8 +68,8 @@ TEST_F(Lookups, FileEntriesWalkAscendingWithOneCursor) {
 
 TEST_F(Lookups, CountsIgnoreHashidsBeyondHashnum) {
   testing_support::write_file(
-      path("odd.mp3db"),
-      database_bytes({digest_of(0), digest_of(1)}, {{2, 1, "/a.mp3"}, {1, 1, "/b.mp3"}, {2, 1, "/c.mp3"}}));
+      path("odd.mp3db"), database_bytes({digest_of(0), digest_of(1)},
+                                        {{2, 1, "/a.mp3"}, {1, 1, "/b.mp3"}, {2, 1, "/c.mp3"}}));
   use("odd.mp3db");
   ASSERT_EQ(file_opendb(), 1);
   EXPECT_EQ(get_fileentriesnum(2), 0);

@@ -72,8 +72,8 @@ TEST_F(SafeSave, EveryFailingStepOfCloseKeepsThePreviousFile) {
   EXPECT_EQ(describe_store(), store_);
   previous_ = read_file(path("music.mp3db"));
   output();
-  for (save_faults::step s : {save_faults::kFlush, save_faults::kSync, save_faults::kClose,
-                              save_faults::kRename}) {
+  for (save_faults::step s :
+       {save_faults::kFlush, save_faults::kSync, save_faults::kClose, save_faults::kRename}) {
     SCOPED_TRACE(s);
     save_faults::set({s, 0, 0});
     EXPECT_EQ(file_closedb(), 0);
@@ -89,8 +89,10 @@ TEST_F(SafeSave, EveryFailingStepOfCreateKeepsThePreviousFile) {
   struct {
     save_faults::step step;
     const char* message;
-  } cases[] = {{save_faults::kWrite, "error:0\n"},  {save_faults::kFlush, "error:16\n"},
-               {save_faults::kSync, "error:16\n"},  {save_faults::kClose, "error:16\n"},
+  } cases[] = {{save_faults::kWrite, "error:0\n"},
+               {save_faults::kFlush, "error:16\n"},
+               {save_faults::kSync, "error:16\n"},
+               {save_faults::kClose, "error:16\n"},
                {save_faults::kRename, "error:16\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);

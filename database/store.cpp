@@ -140,7 +140,8 @@ int file_closedb() {
   unsigned char header[format::kHeaderBytes];
   put_header(header, hashnum, filenum, format::kStampClosed);
   bool ok = out.write(header, sizeof header);
-  for (uint32_t i = 0; ok && i < hashnum; ++i) ok = out.write(tables::hash_at(i), format::kDigestBytes);
+  for (uint32_t i = 0; ok && i < hashnum; ++i)
+    ok = out.write(tables::hash_at(i), format::kDigestBytes);
   for (uint32_t i = 0; ok && i < filenum; ++i) {
     const fileentry* e = tables::file_at(i);
     size_t namelen = strlen(e->filename);

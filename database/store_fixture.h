@@ -39,7 +39,8 @@ struct record {
 // A digest whose 16 bytes all derive from seed.
 inline bytes digest_of(unsigned seed) {
   bytes d(16);
-  for (unsigned i = 0; i < 16; ++i) d[i] = static_cast<unsigned char>(seed * 31 + i * 7 + (seed >> 8));
+  for (unsigned i = 0; i < 16; ++i)
+    d[i] = static_cast<unsigned char>(seed * 31 + i * 7 + (seed >> 8));
   return d;
 }
 
@@ -73,7 +74,8 @@ inline uint32_t add_entry(const std::string& path, unsigned digest_seed, uint32_
 // The tables as text, for comparing whole stores.
 inline std::string describe_store() {
   std::string s;
-  for (uint32_t i = 0; i < file_gethashnum(); ++i) s += testing_support::hex(db_gethashentry(i)) + "\n";
+  for (uint32_t i = 0; i < file_gethashnum(); ++i)
+    s += testing_support::hex(db_gethashentry(i)) + "\n";
   for (uint32_t i = 0; i < file_getfilenum(); ++i) {
     const fileentry* e = db_getfileentry(i);
     s += std::to_string(e->hashid) + " " + std::to_string(e->filesize) + " " + e->filename + "\n";

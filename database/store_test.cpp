@@ -22,8 +22,9 @@ class Store : public StoreTest {};
 const bytes kCreated = {0x38, 0x86, 0xDE, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0x64, 0, 0, 0};
 
 bytes three_files() {
-  return database_bytes({digest_of(1), digest_of(2)},
-                        {{0, 100, "/music/a.mp3"}, {1, 200, "/music/b.mp3"}, {0, 300, "/music/c.mp3"}});
+  return database_bytes(
+      {digest_of(1), digest_of(2)},
+      {{0, 100, "/music/a.mp3"}, {1, 200, "/music/b.mp3"}, {0, 300, "/music/c.mp3"}});
 }
 
 TEST_F(Store, EmptyDatabaseFilesAreSixteenExactBytes) {
@@ -89,8 +90,8 @@ TEST_F(Store, SaveAndReloadKeepOrderIndexesAndHashids) {
 
 TEST_F(Store, LoadIgnoresStampTrailingBytesAndOddHashids) {
   for (uint32_t stamp : {0u, 99u, 100u, 12345u}) {
-    bytes file = database_bytes({digest_of(1)}, {{0, 5, "/a.mp3"}, {7, 6, "/b.mp3"}, {-3, 7, "/c.mp3"}},
-                                stamp);
+    bytes file = database_bytes({digest_of(1)},
+                                {{0, 5, "/a.mp3"}, {7, 6, "/b.mp3"}, {-3, 7, "/c.mp3"}}, stamp);
     bytes with_tail = file;
     with_tail.insert(with_tail.end(), {1, 2, 3, 4, 5});
     write_file(path("odd.mp3db"), with_tail);
@@ -180,7 +181,8 @@ std::vector<broken_file> broken_files() {
          return b;
        }(),
        "error:[2147483647]38\n"},
-      {"negative filenum printed signed", with_counts(0, 0xFFFFFFFFu, {}), "warning reading file entries\n"},
+      {"negative filenum printed signed", with_counts(0, 0xFFFFFFFFu, {}),
+       "warning reading file entries\n"},
   };
 }
 

@@ -55,7 +55,8 @@ void expect_same_answers(const model& m, int names, int digests, int step) {
   for (int32_t h = -2; h < top; ++h) {
     std::vector<int32_t> expected = m.files_of(h);
     if (h >= 0) {
-      int32_t count = static_cast<uint32_t>(h) < m.digests.size() ? static_cast<int32_t>(expected.size()) : 0;
+      int32_t count =
+          static_cast<uint32_t>(h) < m.digests.size() ? static_cast<int32_t>(expected.size()) : 0;
       ASSERT_EQ(get_fileentriesnum(static_cast<uint32_t>(h)), count) << h;
     }
     ASSERT_EQ(get_fileentrybyhashid(h), expected.empty() ? -1 : expected[0]);
