@@ -3,7 +3,9 @@
 #ifndef VARNELO_PLATFORM_PLATFORM_H_
 #define VARNELO_PLATFORM_PLATFORM_H_
 
+#include <stdint.h>
 #include <stdio.h>
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -25,15 +27,69 @@ using unique_file = std::unique_ptr<FILE, file_closer>;
 // and sockets count as not openable, and opening never blocks. Null on failure.
 unique_file open_regular(const char* path);
 
+// A file descriptor closed on every path.
+class unique_fd {
+ public:
+  unique_fd() = default;
+  explicit unique_fd(int fd) : fd_(fd) {}
+  ~unique_fd();
+  unique_fd(unique_fd&& other) noexcept : fd_(other.release()) {}
+  unique_fd& operator=(unique_fd&& other) noexcept;
+  unique_fd(const unique_fd&) = delete;
+  unique_fd& operator=(const unique_fd&) = delete;
+
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Which file an open descriptor is and what it looked like: two states are equal only
+// when it is the same file with the same size, modified and changed at the same times.
+struct file_state {
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t size = 0;
+  int64_t mtime_ns = 0;
+  int64_t ctime_ns = 0;
+  bool operator==(const file_state&) const = default;
+};
+
+// The state of an open file; false when it cannot be taken.
+bool state_of(int fd, file_state* state);
+
+// open_regular as a bare descriptor, with the file's state taken from the open file.
+unique_fd open_regular_fd(const char* path, file_state* state);
+
+// Reads exactly n bytes at offset (or up to the end of the file); the number read,
+// or -1 on a read error. Interrupted reads are resumed.
+int64_t read_at(int fd, void* buffer, size_t n, int64_t offset);
+
+// Which folder a listing was made of (links followed), to recognise it when met again.
+struct folder_id {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const folder_id&) const = default;
+};
+
 // One entry of a folder listing.
 struct dir_entry {
   std::string name;
-  bool is_folder;
+  bool is_folder;  // links to folders count as folders, as the system's own listing does
 };
 
 // Lists a folder ("." and ".." left out) in the order the system delivers the entries.
-// Returns false when the folder cannot be listed.
+// The whole listing is read before it returns, so no folder stays open while the caller
+// descends. Returns false when the folder cannot be listed.
 bool list_folder(const char* dir, std::vector<dir_entry>* entries);
+// The same, also telling which folder was listed.
+bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id);
 
 // Deletes a file (a symbolic link is deleted as the link). True when it is gone.
 bool delete_path(const char* path);

@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,32 +12,90 @@ namespace platform {
 
 namespace {
 event_pump g_pump = nullptr;
+
+int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 }  // namespace
 
-unique_file open_regular(const char* path) {
-  if (path == nullptr) return nullptr;
-  // O_NONBLOCK so that a FIFO never blocks the open; it is refused by the type check.
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+unique_fd::~unique_fd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+unique_fd& unique_fd::operator=(unique_fd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+bool state_of(int fd, file_state* state) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  FILE* f = fdopen(fd, "rb");
-  if (f == nullptr) {
-    ::close(fd);
-    return nullptr;
-  }
+  if (fstat(fd, &st) != 0) return false;
+  state->device = st.st_dev;
+  state->inode = st.st_ino;
+  state->size = st.st_size;
+  state->mtime_ns = nanoseconds(st.st_mtim);
+  state->ctime_ns = nanoseconds(st.st_ctim);
+  return true;
+}
+
+unique_fd open_regular_fd(const char* path, file_state* state) {
+  if (path == nullptr) return unique_fd();
+  // O_NONBLOCK so that a FIFO never blocks the open; it is refused by the type check.
+  // Reads of a regular file are not affected by the flag.
+  unique_fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return fd;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return unique_fd();
+  if (state != nullptr && !state_of(fd.get(), state)) return unique_fd();
+  return fd;
+}
+
+unique_file open_regular(const char* path) {
+  unique_fd fd = open_regular_fd(path, nullptr);
+  if (!fd) return nullptr;
+  int flags = fcntl(fd.get(), F_GETFL);
+  if (flags != -1) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd.get(), "rb");
+  if (f == nullptr) return nullptr;
+  fd.release();
   return unique_file(f);
 }
 
-bool list_folder(const char* dir, std::vector<dir_entry>* entries) {
+int64_t read_at(int fd, void* buffer, size_t n, int64_t offset) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = ::pread(fd, static_cast<char*>(buffer) + done, n - done,
+                          static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id) {
   entries->clear();
-  DIR* d = opendir(dir);
-  if (d == nullptr) return false;
+  if (dir == nullptr) return false;
+  // One descriptor gives both the folder's identity and its listing, so the two agree.
+  int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat self;
+  if (fstat(fd, &self) != 0) {
+    ::close(fd);
+    return false;
+  }
+  if (id != nullptr) *id = {self.st_dev, self.st_ino};
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) {
+    ::close(fd);
+    return false;
+  }
   while (struct dirent* e = readdir(d)) {
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
     bool folder;
@@ -53,6 +112,10 @@ bool list_folder(const char* dir, std::vector<dir_entry>* entries) {
   }
   closedir(d);
   return true;
+}
+
+bool list_folder(const char* dir, std::vector<dir_entry>* entries) {
+  return list_folder(dir, entries, nullptr);
 }
 
 bool delete_path(const char* path) { return ::unlink(path) == 0; }

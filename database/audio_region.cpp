@@ -1,0 +1,77 @@
+// Finding and digesting the audio region of an open file.
+#include "database/audio_region.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "digest/md5.h"
+#include "platform/platform.h"
+
+namespace audio_region {
+
+namespace {
+constexpr int64_t kId3v1Length = 128;
+constexpr int64_t kId3v2HeaderLength = 10;
+}  // namespace
+
+region find(int fd, int64_t size) {
+  region r;
+  // Sizes are 32-bit in the database; larger files get no digest, as with the probes.
+  if (size < 0 || size > INT_MAX) return r;
+
+  // In a file shorter than the tag the probe looks at the file's first bytes instead.
+  unsigned char tail[kId3v1Length] = {};
+  if (platform::read_at(fd, tail, sizeof tail, size >= kId3v1Length ? size - kId3v1Length : 0) < 0)
+    return r;
+  const int64_t t1 = memcmp(tail, "TAG", 3) == 0 ? kId3v1Length : 0;
+
+  unsigned char head[kId3v2HeaderLength] = {};
+  if (platform::read_at(fd, head, sizeof head, 0) < 0) return r;
+  int64_t t2 = 0;
+  if (memcmp(head, "ID3", 3) == 0) {
+    // The size bytes count as signed 8-bit values, as the stored databases were made so.
+    auto b = [&](int i) { return static_cast<int64_t>(static_cast<int8_t>(head[i])); };
+    int64_t n = ((b(6) * 128 + b(7)) * 128 + b(8)) * 128 + b(9) + kId3v2HeaderLength;
+    if (n > 0 && n < size) t2 = n;
+  }
+
+  const int64_t length = size - t2 - t1;
+  if (size > 0 && length <= 0) return r;
+  r.digestible = true;
+  r.offset = size > 0 ? t2 : 0;
+  r.length = size > 0 ? length : 0;
+  return r;
+}
+
+unsigned char* read_buffer::data() {
+  if (!bytes_) bytes_ = std::make_unique_for_overwrite<unsigned char[]>(kBytes);
+  return bytes_.get();
+}
+
+bool digest(int fd, const region& r, read_buffer& buffer, unsigned char out[16]) {
+  if (!r.digestible) return false;
+  md5_state state;
+  md5_init(&state);
+  if (r.length > 0) posix_fadvise(fd, r.offset, r.length, POSIX_FADV_SEQUENTIAL);
+  unsigned char* bytes = buffer.data();
+  for (int64_t done = 0; done < r.length;) {
+    size_t want = static_cast<size_t>(
+        std::min<int64_t>(r.length - done, static_cast<int64_t>(read_buffer::kBytes)));
+    // A region that cannot be read whole gives no digest, as its single read would.
+    if (platform::read_at(fd, bytes, want, r.offset + done) != static_cast<int64_t>(want))
+      return false;
+    md5_append(&state, bytes, static_cast<int32_t>(want));
+    done += static_cast<int64_t>(want);
+  }
+  md5_finish(&state, out);
+  return true;
+}
+
+bool digest_file(int fd, int64_t size, read_buffer& buffer, unsigned char out[16]) {
+  return digest(fd, find(fd, size), buffer, out);
+}
+
+}  // namespace audio_region

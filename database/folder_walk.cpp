@@ -1,0 +1,103 @@
+// Walking a folder tree depth-first and offering every ".mp3" entry to the database.
+#include "database/folder_walk.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "database/adding.h"
+#include "database/mp3_db.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The walk state shared by every nesting depth, and by walks started while another is
+// still on the stack.
+int g_files_new = 0;
+int g_level = 0;
+prehash::counters g_last_counters;
+
+// What one add_directory call from outside keeps while it descends. Nothing in it
+// points into the tables, which a command run from the callback or the event pump may
+// change at any time.
+struct walk {
+  // The folders from the chosen one down to the current one: a folder met again below
+  // itself (through a link or a bind mount) is not entered, so no walk descends forever.
+  std::vector<platform::folder_id> ancestors;
+  std::unique_ptr<prehash::pipeline> ahead;
+  audio_region::read_buffer buffer;
+};
+
+int walk_folder(const std::string& dir, change_cb cb, window_handle hwnd, walk& w) {
+  ++g_level;
+  std::vector<platform::dir_entry> entries;
+  platform::folder_id id;
+  // Listing dir + separator keeps an emptied root ("/" trimmed to "") meaning the root.
+  if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id) ||
+      std::find(w.ancestors.begin(), w.ancestors.end(), id) != w.ancestors.end()) {
+    --g_level;
+    if (g_level == 0) g_files_new = 0;
+    return 0;
+  }
+  w.ancestors.push_back(id);
+  for (const platform::dir_entry& e : entries) {
+    const std::string path = folder_walk::join(dir, e.name);
+    if (e.is_folder) walk_folder(path, cb, hwnd, w);
+    if (folder_walk::has_mp3_extension(e.name)) {
+      if (adding::add_file(path.c_str(), w.ahead.get(), w.buffer) != 0) ++g_files_new;
+      if (cb != nullptr && cb(g_files_new, g_level, e.name.c_str(), dir.c_str(), hwnd) == 0) {
+        // The walk is winding down: what would be hashed ahead would mostly go unused.
+        if (w.ahead) w.ahead->halt();
+        break;
+      }
+    }
+    platform::pump_events(hwnd);
+    if (w.ahead) w.ahead->top_up();
+  }
+  w.ancestors.pop_back();
+  if (cb != nullptr) cb(g_files_new, -1, "", dir.c_str(), hwnd);
+  --g_level;
+  const int result = g_files_new;
+  if (g_level == 0) g_files_new = 0;
+  return result;
+}
+
+}  // namespace
+
+namespace folder_walk {
+
+bool has_mp3_extension(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && name.compare(dot, std::string::npos, ".mp3") == 0;
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+  std::string path;
+  path.reserve(dir.size() + 1 + name.size());
+  path += dir;
+  path += platform::kSeparator;
+  path += name;
+  return path;
+}
+
+prehash::counters last_walk_counters() { return g_last_counters; }
+
+}  // namespace folder_walk
+
+int add_directory(char* dir, change_cb cb, window_handle hwnd) {
+  if (dir == nullptr) return 0;
+  size_t n = strlen(dir);
+  if (n > 0 && dir[n - 1] == platform::kSeparator) dir[n - 1] = '\0';
+
+  walk w;
+  const bool outermost = g_level == 0;
+  const int hashers = adding::scan_hashers();
+  // A walk started while another is on the stack hashes on the calling thread only.
+  if (outermost && hashers > 1) w.ahead = std::make_unique<prehash::pipeline>(dir, hashers);
+  const int result = walk_folder(dir, cb, hwnd, w);
+  if (outermost) g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
+  return result;
+}

@@ -1,0 +1,212 @@
+// The scout, the workers and the hand-over of digests to the folder walk.
+#include "database/prehash.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "database/folder_walk.h"
+#include "database/tables.h"
+
+namespace prehash {
+
+namespace {
+
+// How many planned paths the scout may keep ahead of the calling thread.
+constexpr size_t kPlanLimit = 4096;
+// A file modified less than this before its read could be modified again without its
+// timestamps changing (coarse clocks, filesystems with second-resolution times), so its
+// digest is recomputed when it is added.
+constexpr int64_t kSettleNs = 3'000'000'000;
+
+int64_t now_ns() {
+  struct timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+}  // namespace
+
+outcome hash_file(const char* path, audio_region::read_buffer& buffer) {
+  outcome o;
+  const int64_t started = now_ns();
+  platform::file_state before;
+  platform::unique_fd fd = platform::open_regular_fd(path, &before);
+  if (!fd) return o;
+  o.state = before;
+  o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest);
+  platform::file_state after;
+  o.trusted = platform::state_of(fd.get(), &after) && after == before &&
+              before.mtime_ns < started - kSettleNs;
+  return o;
+}
+
+pipeline::pipeline(const std::string& root, int hashers)
+    : window_limit_(static_cast<size_t>(4 + 4 * std::max(hashers, 1))) {
+  // A thread that cannot be started leaves its share to the others and the caller.
+  try {
+    scout_ = std::thread(&pipeline::scout_main, this, root);
+    for (int i = 1; i < hashers; ++i) workers_.emplace_back(&pipeline::worker_main, this);
+  } catch (const std::system_error&) {
+  }
+}
+
+pipeline::~pipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  plan_room_.notify_all();
+  if (scout_.joinable()) scout_.join();
+  for (std::thread& t : workers_) t.join();
+}
+
+void pipeline::scout_main(std::string root) {
+  std::vector<platform::folder_id> ancestors;
+  scout_folder(root, &ancestors);
+}
+
+// Lists the tree exactly as the walk will, but only notes the ".mp3" files. False once
+// the pipeline is stopping.
+bool pipeline::scout_folder(const std::string& dir,
+                            std::vector<platform::folder_id>* ancestors) {
+  std::vector<platform::dir_entry> entries;
+  platform::folder_id id;
+  if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id)) return true;
+  if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) return true;
+  ancestors->push_back(id);
+  for (const platform::dir_entry& e : entries) {
+    std::string path = folder_walk::join(dir, e.name);
+    if (e.is_folder) {
+      if (!scout_folder(path, ancestors)) return false;
+    } else if (folder_walk::has_mp3_extension(e.name)) {
+      if (!plan(std::move(path))) return false;
+    }
+  }
+  ancestors->pop_back();
+  return true;
+}
+
+bool pipeline::plan(std::string path) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  plan_room_.wait(lock, [&] { return stopping_ || halted_ || plan_.size() < kPlanLimit; });
+  if (stopping_ || halted_) return false;
+  plan_.push_back(std::move(path));
+  ++counts_.planned;
+  return true;
+}
+
+void pipeline::top_up() {
+  std::vector<std::string> batch;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (halted_) return;
+    size_t room = window_limit_ > window_.size() ? window_limit_ - window_.size() : 0;
+    while (batch.size() < room && !plan_.empty()) {
+      batch.push_back(std::move(plan_.front()));
+      plan_.pop_front();
+    }
+  }
+  if (batch.empty()) return;
+  plan_room_.notify_one();
+  // The tables belong to this thread, so the lookup is made outside the lock; the walk
+  // looks the path up again when it adds the file.
+  std::vector<std::shared_ptr<item>> fresh;
+  uint64_t listed = 0;
+  for (std::string& path : batch) {
+    if (tables::find_file(path.c_str()) != -1) {
+      ++listed;
+      continue;
+    }
+    auto it = std::make_shared<item>();
+    it->path = std::move(path);
+    fresh.push_back(std::move(it));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counts_.skipped_listed += listed;
+    if (halted_) return;
+    for (auto& it : fresh) window_.push_back(std::move(it));
+  }
+  work_ready_.notify_all();
+}
+
+std::shared_ptr<pipeline::item> pipeline::first_queued_locked(size_t from) {
+  for (size_t i = from; i < window_.size(); ++i)
+    if (window_[i]->state == status::queued) return window_[i];
+  return nullptr;
+}
+
+// Hashes a queued item with the lock released; the item may leave the window meanwhile,
+// and its result is then simply dropped with it.
+void pipeline::hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
+                         std::unique_lock<std::mutex>& lock) {
+  it->state = status::running;
+  lock.unlock();
+  outcome result = hash_file(it->path.c_str(), buffer);
+  lock.lock();
+  it->result = result;
+  it->state = status::done;
+  item_done_.notify_all();
+}
+
+void pipeline::worker_main() {
+  audio_region::read_buffer buffer;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    std::shared_ptr<item> it;
+    work_ready_.wait(lock, [&] { return stopping_ || (it = first_queued_locked(0)) != nullptr; });
+    if (stopping_) return;
+    hash_item(it, buffer, lock);
+    ++counts_.hashed_ahead;
+  }
+}
+
+bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, outcome* out) {
+  top_up();
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto pos = std::find_if(window_.begin(), window_.end(),
+                          [&](const std::shared_ptr<item>& it) { return it->path == path; });
+  if (pos == window_.end()) return false;
+  // The walk has passed every file planned before this one: those were not added.
+  window_.erase(window_.begin(), pos);
+  std::shared_ptr<item> mine = window_.front();
+  for (;;) {
+    if (mine->state == status::done) {
+      *out = mine->result;
+      window_.pop_front();
+      return true;
+    }
+    if (mine->state == status::queued) {
+      window_.pop_front();
+      return false;
+    }
+    // Being hashed by a worker: rather than idle, hash a later file meanwhile.
+    if (std::shared_ptr<item> next = first_queued_locked(1)) {
+      hash_item(next, buffer, lock);
+      ++counts_.hashed_helping;
+    } else {
+      item_done_.wait(lock);
+    }
+  }
+}
+
+void pipeline::halt() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    halted_ = true;
+    plan_.clear();
+    // Files being hashed finish and are dropped; queued ones are never started.
+    std::erase_if(window_, [](const std::shared_ptr<item>& it) { return it->state == status::queued; });
+  }
+  plan_room_.notify_all();
+}
+
+counters pipeline::snapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_;
+}
+
+}  // namespace prehash

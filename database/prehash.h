@@ -1,0 +1,105 @@
+// Hashing the upcoming ".mp3" files of a folder walk ahead of it, in worker threads.
+// A scout thread lists the tree in the walk's own order; the calling thread passes the
+// paths it finds to the workers a few files ahead of the walk (leaving out paths that are
+// already listed), and takes each digest back when the walk reaches the file. Workers
+// never touch the tables; the calling thread alone decides what is added.
+#ifndef VARNELO_DATABASE_PREHASH_H_
+#define VARNELO_DATABASE_PREHASH_H_
+
+#include <stdint.h>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "database/audio_region.h"
+#include "platform/platform.h"
+
+namespace prehash {
+
+// What a hasher found for one file.
+struct outcome {
+  platform::file_state state;  // the file as it was read
+  // False when the file changed while it was read, was modified too shortly before for
+  // its timestamps to tell a later change apart, or could not be opened.
+  bool trusted = false;
+  bool has_digest = false;  // false where md5_hashfile_fast gives null
+  unsigned char digest[16] = {};
+};
+
+// Opens and digests path as a worker does.
+outcome hash_file(const char* path, audio_region::read_buffer& buffer);
+
+// What the hashers of one walk did; for tests and benchmarks.
+struct counters {
+  uint64_t planned = 0;         // ".mp3" files the scout found
+  uint64_t skipped_listed = 0;  // planned files not hashed ahead because already listed
+  uint64_t hashed_ahead = 0;    // digests computed by worker threads
+  uint64_t hashed_helping = 0;  // digests computed ahead by the calling thread meanwhile
+  uint64_t used = 0;            // digests computed ahead and taken for an added file
+  uint64_t rejected = 0;        // digests computed ahead but refused: the file had changed
+  uint64_t hashed_on_caller = 0;  // digests the calling thread computed at add time
+};
+
+class pipeline {
+ public:
+  // Starts the scout on root (a folder path without trailing separator) and hashers - 1
+  // worker threads; the calling thread is the last hasher.
+  pipeline(const std::string& root, int hashers);
+  // Stops and joins every thread; digests not taken are thrown away.
+  ~pipeline();
+  pipeline(const pipeline&) = delete;
+  pipeline& operator=(const pipeline&) = delete;
+
+  // Calling thread: hands planned files to the workers until enough are ahead.
+  void top_up();
+  // Calling thread: the outcome for path if a hasher computed it. Waits for a file being
+  // hashed (hashing further files meanwhile); false when path was not hashed ahead, which
+  // also withdraws it from the workers. Files planned before path are given up.
+  bool take(const std::string& path, audio_region::read_buffer& buffer, outcome* out);
+  // Calling thread: no more hashing ahead for this walk (after the callback said stop).
+  void halt();
+
+  // Calling thread: how an add used what was offered.
+  void note_used() { ++counts_.used; }
+  void note_rejected() { ++counts_.rejected; }
+  void note_hashed_on_caller() { ++counts_.hashed_on_caller; }
+  counters snapshot();
+
+ private:
+  enum class status { queued, running, done };
+  struct item {
+    std::string path;
+    status state = status::queued;
+    outcome result;
+  };
+
+  void scout_main(std::string root);
+  bool scout_folder(const std::string& dir, std::vector<platform::folder_id>* ancestors);
+  bool plan(std::string path);
+  void worker_main();
+  std::shared_ptr<item> first_queued_locked(size_t from);
+  void hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
+                 std::unique_lock<std::mutex>& lock);
+
+  const size_t window_limit_;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;  // workers: a file is queued, or stopping
+  std::condition_variable item_done_;   // calling thread: a file has been hashed
+  std::condition_variable plan_room_;   // scout: the plan has room, or stopping
+  std::deque<std::string> plan_;        // paths found by the scout, in walk order
+  std::deque<std::shared_ptr<item>> window_;  // files handed to the hashers, in walk order
+  bool halted_ = false;
+  bool stopping_ = false;
+  counters counts_;
+  std::thread scout_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace prehash
+
+#endif  // VARNELO_DATABASE_PREHASH_H_

@@ -1,0 +1,134 @@
+// Helpers for the tests of adding and scanning: a recording progress callback, captured
+// diagnostic lines, backdated files and a copy of the tables to compare walks by.
+#ifndef VARNELO_DATABASE_SCAN_TEST_UTIL_H_
+#define VARNELO_DATABASE_SCAN_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database/mp3_db.h"
+#include "database/tables.h"
+
+namespace scan_test {
+
+struct call {
+  int files_new;
+  int level;
+  std::string name;
+  std::string dir;
+  window_handle hwnd;
+};
+
+// The callback of the walks under test: records every call and answers through reply
+// (go on when it is empty). One walk at a time, as in the program.
+inline std::vector<call> g_calls;
+inline std::function<int(const call&)> g_reply;
+
+inline int record(int files_new, int level, const char* name, const char* dir,
+                  window_handle hwnd) {
+  g_calls.push_back({files_new, level, name, dir, hwnd});
+  return g_reply ? g_reply(g_calls.back()) : 1;
+}
+
+inline void reset_recorder() {
+  g_calls.clear();
+  g_reply = nullptr;
+}
+
+// Collects the library's diagnostic lines while it lives.
+class captured_output {
+ public:
+  captured_output() : file_(tmpfile()) { mp3db_set_diagnostics(file_); }
+  ~captured_output() {
+    mp3db_set_diagnostics(nullptr);
+    fclose(file_);
+  }
+  std::string text() {
+    fflush(file_);
+    std::string out;
+    rewind(file_);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+    return out;
+  }
+
+ private:
+  FILE* file_;
+};
+
+// Gives path a modification time an hour back, as files of a music collection have, so
+// that digests computed ahead of the walk can be trusted.
+inline void backdate(const std::string& path) {
+  struct timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+struct entry_copy {
+  std::string name;
+  int32_t hashid;
+  uint32_t filesize;
+  bool operator==(const entry_copy&) const = default;
+};
+struct tables_copy {
+  std::vector<entry_copy> files;
+  std::vector<std::string> digests;
+  bool operator==(const tables_copy&) const = default;
+};
+
+inline tables_copy copy_tables() {
+  tables_copy c;
+  for (uint32_t i = 0; db_getfileentry(i) != nullptr; ++i) {
+    const fileentry* e = db_getfileentry(i);
+    c.files.push_back({e->filename, e->hashid, e->filesize});
+  }
+  for (uint32_t i = 0; db_gethashentry(i) != nullptr; ++i)
+    c.digests.emplace_back(reinterpret_cast<const char*>(db_gethashentry(i)), 16);
+  return c;
+}
+
+// The digest of the file's entry is what md5_hashfile_fast gives for the file now.
+inline void expect_current_digests() {
+  for (uint32_t i = 0; db_getfileentry(i) != nullptr; ++i) {
+    const fileentry* e = db_getfileentry(i);
+    unsigned char* want = md5_hashfile_fast(e->filename);
+    ASSERT_NE(want, nullptr) << e->filename;
+    const unsigned char* got = db_gethashentry(static_cast<uint32_t>(e->hashid));
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(want), 16),
+              std::string(reinterpret_cast<const char*>(got), 16))
+        << e->filename;
+    free(want);
+  }
+}
+
+// Every test starts from empty tables, no registered pump and the default workers.
+class scan_fixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tables::clear();
+    reset_recorder();
+    mp3db_set_event_pump(nullptr);
+    mp3db_set_scan_workers(0);
+  }
+  void TearDown() override {
+    tables::clear();
+    reset_recorder();
+    mp3db_set_event_pump(nullptr);
+    mp3db_set_scan_workers(0);
+  }
+};
+
+}  // namespace scan_test
+
+#endif  // VARNELO_DATABASE_SCAN_TEST_UTIL_H_
