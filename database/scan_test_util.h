@@ -97,10 +97,12 @@ inline tables_copy copy_tables() {
   return c;
 }
 
-// The digest of the file's entry is what md5_hashfile_fast gives for the file now.
+// The digest of each entry whose file is still there is what md5_hashfile_fast gives
+// for the file now.
 inline void expect_current_digests() {
   for (uint32_t i = 0; db_getfileentry(i) != nullptr; ++i) {
     const fileentry* e = db_getfileentry(i);
+    if (!fileexists(e->filename)) continue;
     unsigned char* want = md5_hashfile_fast(e->filename);
     ASSERT_NE(want, nullptr) << e->filename;
     const unsigned char* got = db_gethashentry(static_cast<uint32_t>(e->hashid));
