@@ -421,7 +421,9 @@ TEST_P(AddDirectory, FileChangedDuringTheWalkIsAddedWithItsNewContent) {
   EXPECT_EQ(walk(dir_.path()), 8);
   scan_test::expect_current_digests();
   EXPECT_EQ(file_gethashnum(), 8u);
-  if (GetParam() > 1) EXPECT_GE(folder_walk::last_walk_counters().rejected, 3u);
+  if (GetParam() > 1) {
+    EXPECT_GE(folder_walk::last_walk_counters().rejected, 3u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hashers, AddDirectory, ::testing::Values(1, 3),
