@@ -164,17 +164,29 @@ scan_test::tables_copy walk_generated(const std::string& root, int hashers) {
   return scan_test::copy_tables();
 }
 
-TEST_F(HashAhead, OneAndSeveralHashersBuildIdenticalTables) {
+// The saved database file, empty where the store cannot save.
+std::string save_as(const std::string& path) {
+  file_setdb(path.c_str());
+  if (file_closedb() != 1) return std::string();
+  bytes b = testing_support::read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
+TEST_F(HashAhead, OneAndSeveralHashersBuildIdenticalDatabases) {
   testing_support::TempDir dir;
   const std::string root = dir.file("tree");
   scan_test::tables_copy alone = walk_generated(root, 1);
+  const std::string saved_alone = save_as(dir.file("alone.mp3db"));
   EXPECT_GT(alone.files.size(), 80u);
   EXPECT_LT(alone.digests.size(), alone.files.size());  // copies share digests
   for (int hashers : {2, 4}) {
     scan_test::tables_copy together = walk_generated(root, hashers);
-    EXPECT_TRUE(together == alone) << hashers << " hashers";
     prehash::counters c = folder_walk::last_walk_counters();
+    EXPECT_TRUE(together == alone) << hashers << " hashers";
     EXPECT_GT(c.used, 0u) << hashers << " hashers";
+    const std::string saved = save_as(dir.file("together.mp3db"));
+    EXPECT_EQ(saved.size(), saved_alone.size());
+    EXPECT_TRUE(saved == saved_alone) << hashers << " hashers";
   }
 }
 
