@@ -36,10 +36,7 @@ bytes song(uint32_t seed, const std::string& title = "") {
   return testing_support::make_mp3(p);
 }
 
-void song_file(const std::string& path, uint32_t seed) {
-  write_file(path, song(seed, "t"));
-  scan_test::backdate(path);
-}
+void song_file(const std::string& path, uint32_t seed) { write_file(path, song(seed, "t")); }
 
 int walk(const std::string& dir, window_handle hwnd = nullptr) {
   std::string buffer = dir;
@@ -384,6 +381,7 @@ TEST_P(AddDirectory, PathsOfAnyLengthWorkUpToWhatTheSystemOpens) {
 
 TEST_P(AddDirectory, FileChangedDuringTheWalkIsAddedWithItsNewContent) {
   for (int i = 0; i < 8; ++i) song_file(dir_.file(std::to_string(i) + ".mp3"), 200 + i);
+  scan_test::let_settle();
   std::set<std::string> seen;
   g_reply = [&](const call& c) {
     if (c.level == -1) return 1;

@@ -15,10 +15,16 @@ namespace {
 
 // How many planned paths the scout may keep ahead of the calling thread.
 constexpr size_t kPlanLimit = 4096;
-// A file modified less than this before its read could be modified again without its
-// timestamps changing (coarse clocks, filesystems with second-resolution times), so its
-// digest is recomputed when it is added.
-constexpr int64_t kSettleNs = 3'000'000'000;
+constexpr int64_t kSecondNs = 1'000'000'000;
+
+// How long a file must have been left alone before its read for any later change to show
+// in its timestamps. Within one tick of the clock that stamps them, a second change leaves
+// them as they were: a few milliseconds where the filesystem keeps fractions of a second,
+// up to two seconds where it keeps whole (or even) seconds.
+int64_t settle_ns(const platform::file_state& s) {
+  const bool fine = s.mtime_ns % kSecondNs != 0 && s.ctime_ns % kSecondNs != 0;
+  return fine ? kSecondNs / 10 : 3 * kSecondNs;
+}
 
 int64_t now_ns() {
   struct timespec t;
@@ -38,7 +44,7 @@ outcome hash_file(const char* path, audio_region::read_buffer& buffer) {
   o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest);
   platform::file_state after;
   o.trusted = platform::state_of(fd.get(), &after) && after == before &&
-              before.mtime_ns < started - kSettleNs;
+              std::max(before.mtime_ns, before.ctime_ns) < started - settle_ns(before);
   return o;
 }
 

@@ -24,8 +24,8 @@ namespace prehash {
 // What a hasher found for one file.
 struct outcome {
   platform::file_state state;  // the file as it was read
-  // False when the file changed while it was read, was modified too shortly before for
-  // its timestamps to tell a later change apart, or could not be opened.
+  // False when the file changed while it was read, was changed too shortly before for its
+  // timestamps to tell a later change apart, or could not be opened.
   bool trusted = false;
   bool has_digest = false;  // false where md5_hashfile_fast gives null
   unsigned char digest[16] = {};

@@ -1,5 +1,5 @@
 // Helpers for the tests of adding and scanning: a recording progress callback, captured
-// diagnostic lines, backdated files and a copy of the tables to compare walks by.
+// diagnostic lines, settled files and a copy of the tables to compare walks by.
 #ifndef VARNELO_DATABASE_SCAN_TEST_UTIL_H_
 #define VARNELO_DATABASE_SCAN_TEST_UTIL_H_
 
@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -64,15 +65,9 @@ class captured_output {
   FILE* file_;
 };
 
-// Gives path a modification time an hour back, as files of a music collection have, so
-// that digests computed ahead of the walk can be trusted.
-inline void backdate(const std::string& path) {
-  struct timespec times[2];
-  clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= 3600;
-  times[1] = times[0];
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
+// Waits until files written so far are old enough for digests computed ahead of a walk
+// to be trusted (their timestamps would show any later change).
+inline void let_settle() { usleep(150 * 1000); }
 
 struct entry_copy {
   std::string name;
