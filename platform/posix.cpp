@@ -16,7 +16,17 @@ event_pump g_pump = nullptr;
 int64_t nanoseconds(const struct timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
+
+void fill_state(const struct stat& st, file_state* state) {
+  state->device = st.st_dev;
+  state->inode = st.st_ino;
+  state->size = st.st_size;
+  state->mtime_ns = nanoseconds(st.st_mtim);
+  state->ctime_ns = nanoseconds(st.st_ctim);
+}
+
 }  // namespace
+
 
 unique_fd::~unique_fd() {
   if (fd_ >= 0) ::close(fd_);
@@ -33,23 +43,23 @@ unique_fd& unique_fd::operator=(unique_fd&& other) noexcept {
 bool state_of(int fd, file_state* state) {
   struct stat st;
   if (fstat(fd, &st) != 0) return false;
-  state->device = st.st_dev;
-  state->inode = st.st_ino;
-  state->size = st.st_size;
-  state->mtime_ns = nanoseconds(st.st_mtim);
-  state->ctime_ns = nanoseconds(st.st_ctim);
+  fill_state(st, state);
   return true;
 }
 
 unique_fd open_regular_fd(const char* path, file_state* state) {
   if (path == nullptr) return unique_fd();
-  // O_NONBLOCK so that a FIFO never blocks the open; it is refused by the type check.
-  // Reads of a regular file are not affected by the flag.
-  unique_fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // Opening a device can have effects of its own (a watchdog starts, a tape rewinds), so
+  // anything but a regular file is refused before it is opened.
+  struct stat named;
+  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return unique_fd();
+  // Should the name be swapped for a FIFO meanwhile, O_NONBLOCK keeps the open from
+  // blocking and the type check below refuses it. Reads of a regular file ignore the flag.
+  unique_fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) return fd;
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return unique_fd();
-  if (state != nullptr && !state_of(fd.get(), state)) return unique_fd();
+  if (state != nullptr) fill_state(st, state);
   return fd;
 }
 
