@@ -205,6 +205,16 @@ TEST_P(AddDirectory, TrailingSeparatorIsRemovedInPlace) {
   EXPECT_STREQ(db_getfileentry(0)->filename, dir_.file("a.mp3").c_str());
 }
 
+TEST_P(AddDirectory, RunsToItsEndWithoutACallback) {
+  testing_support::make_dirs(dir_.file("sub"));
+  song_file(dir_.file("a.mp3"), 1);
+  song_file(dir_.file("sub/b.mp3"), 2);
+  std::string path = dir_.path();
+  EXPECT_EQ(add_directory(path.data(), nullptr, nullptr), 2);
+  EXPECT_EQ(file_getfilenum(), 2u);
+  EXPECT_EQ(add_directory(nullptr, nullptr, nullptr), 0);
+}
+
 window_handle g_pumped_for = nullptr;
 int g_pumps = 0;
 void count_pump(window_handle hwnd) {
