@@ -52,7 +52,12 @@ std::vector<unsigned char> audio_bytes(uint64_t seed, size_t n) {
 
 void put_tags(std::vector<unsigned char>* file, const std::vector<unsigned char>& audio,
               size_t v2_body, const std::string& title) {
-  unsigned char v2[10] = {'I', 'D', '3', 3, 0, 0,
+  unsigned char v2[10] = {'I',
+                          'D',
+                          '3',
+                          3,
+                          0,
+                          0,
                           static_cast<unsigned char>((v2_body >> 21) & 0x7f),
                           static_cast<unsigned char>((v2_body >> 14) & 0x7f),
                           static_cast<unsigned char>((v2_body >> 7) & 0x7f),
@@ -204,8 +209,8 @@ int main(int argc, char** argv) {
   const double p2 = runs[1].wall;
   printf("tree: %s, %zu files, %.0f MB, %u entries, %u digests; %u cores\n", root.c_str(),
          files.size(), mb, listed, digests, cores);
-  printf("%-44s %8s %8s %11s %9s\n", "run (best of 3, warm cache)", "seconds", "MB/s",
-         "vs -P2 md5", "cpu/wall");
+  printf("%-44s %8s %8s %11s %9s\n", "run (best of 3, warm cache)", "seconds", "MB/s", "vs -P2 md5",
+         "cpu/wall");
   for (const measure& m : runs)
     printf("%-44s %8.3f %8.0f %10.2fx %9.2f\n", m.name, m.wall, mb / m.wall, m.wall / p2,
            m.cpu / m.wall);
@@ -213,10 +218,11 @@ int main(int argc, char** argv) {
   printf("scan: default hashers gain      %.2fx over 1\n", runs[2].wall / runs[3].wall);
   printf("scan vs xargs -P2 md5sum        %.2fx (target <= 1.15x)\n", runs[3].wall / p2);
   printf("first scan vs rescan            %.1fx (target >= 20x)\n", runs[3].wall / runs[4].wall);
-  printf("last default scan: %lu digests by workers, %lu by the caller while waiting, "
-         "%lu by the caller at add time, %lu used, %lu refused\n",
-         static_cast<unsigned long>(c.hashed_ahead), static_cast<unsigned long>(c.hashed_helping),
-         static_cast<unsigned long>(c.hashed_on_caller), static_cast<unsigned long>(c.used),
-         static_cast<unsigned long>(c.rejected));
+  printf(
+      "last default scan: %lu digests by workers, %lu by the caller while waiting, "
+      "%lu by the caller at add time, %lu used, %lu refused\n",
+      static_cast<unsigned long>(c.hashed_ahead), static_cast<unsigned long>(c.hashed_helping),
+      static_cast<unsigned long>(c.hashed_on_caller), static_cast<unsigned long>(c.used),
+      static_cast<unsigned long>(c.rejected));
   return 0;
 }

@@ -60,8 +60,8 @@ int add_file(const char* path, prehash::pipeline* ahead, audio_region::read_buff
 
 int scan_hashers() {
   if (g_scan_workers > 0) return g_scan_workers;
-  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u,
-                                     static_cast<unsigned>(kMaxScanWorkers)));
+  return static_cast<int>(
+      std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxScanWorkers)));
 }
 
 }  // namespace adding

@@ -38,8 +38,7 @@ std::string ours(const std::string& path, audio_region::read_buffer& buffer) {
   platform::unique_fd fd = platform::open_regular_fd(path.c_str(), &st);
   if (!fd) return "unopenable";
   unsigned char d[16];
-  return audio_region::digest_file(fd.get(), st.size, buffer, d) ? testing_support::hex(d)
-                                                                 : "null";
+  return audio_region::digest_file(fd.get(), st.size, buffer, d) ? testing_support::hex(d) : "null";
 }
 
 TEST(AudioRegionDigest, MatchesMd5HashfileFastForEveryTagLayout) {
@@ -57,7 +56,8 @@ TEST(AudioRegionDigest, MatchesMd5HashfileFastForEveryTagLayout) {
       {"plain", audio},
       {"v1 only", concat({audio, testing_support::id3v1_tag("t")})},
       {"v2 only", concat({testing_support::id3v2_tag(257), audio})},
-      {"both tags", concat({testing_support::id3v2_tag(500), audio, testing_support::id3v1_tag("x")})},
+      {"both tags",
+       concat({testing_support::id3v2_tag(500), audio, testing_support::id3v1_tag("x")})},
       {"v2 size zero", concat({v2_zero, audio})},
       {"v2 reaching the end", concat({v2_huge, audio})},
       {"v2 with a negative size byte", concat({v2_signed, audio})},
@@ -87,8 +87,8 @@ TEST(AudioRegionDigest, RegionLeavesOutBothTags) {
   testing_support::TempDir dir;
   bytes audio = testing_support::random_bytes(1000, 9);
   std::string path = dir.file("a.mp3");
-  testing_support::write_file(
-      path, concat({testing_support::id3v2_tag(2 * 128 + 1), audio, testing_support::id3v1_tag("t")}));
+  testing_support::write_file(path, concat({testing_support::id3v2_tag(2 * 128 + 1), audio,
+                                            testing_support::id3v1_tag("t")}));
   platform::file_state st;
   platform::unique_fd fd = platform::open_regular_fd(path.c_str(), &st);
   ASSERT_TRUE(fd);

@@ -1,6 +1,8 @@
 // add_directory: walk order, levels, the callback and its answers, the event pump, and
 // trees that try to trip a walk up. Every behaviour is checked with the calling thread
 // hashing alone and with workers hashing ahead.
+#include "database/folder_walk.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <algorithm>
 #include <set>
 
-#include "database/folder_walk.h"
 #include "database/mp3_db.h"
 #include "database/scan_test_util.h"
 #include "database/tables.h"
@@ -101,7 +102,8 @@ TEST_P(AddDirectory, LevelsAndFolderFinishedCallsFollowTheNesting) {
   for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].files_new, static_cast<int>(i + 1));
   // The entries are appended in the order the callback saw them.
   for (size_t i = 0; i < files.size(); ++i)
-    EXPECT_EQ(db_getfileentry(static_cast<uint32_t>(i))->filename, files[i].dir + "/" + files[i].name);
+    EXPECT_EQ(db_getfileentry(static_cast<uint32_t>(i))->filename,
+              files[i].dir + "/" + files[i].name);
   scan_test::expect_current_digests();
 }
 
@@ -138,7 +140,8 @@ TEST_P(AddDirectory, ListedFileIsReportedButNotCountedOrAddedAgain) {
   EXPECT_EQ(walk(dir_.path()), 1);
   std::vector<call> files = per_file_calls();
   ASSERT_EQ(files.size(), 2u);
-  for (const call& c : files) EXPECT_EQ(c.files_new, c.name == "old.mp3" && files[0].name == "old.mp3" ? 0 : 1);
+  for (const call& c : files)
+    EXPECT_EQ(c.files_new, c.name == "old.mp3" && files[0].name == "old.mp3" ? 0 : 1);
   EXPECT_EQ(file_getfilenum(), 2u);
   EXPECT_STREQ(db_getfileentry(0)->filename, dir_.file("old.mp3").c_str());
 }
@@ -319,9 +322,8 @@ TEST_P(AddDirectory, LinksLeadingBackUpTheTreeAreNotEnteredAgain) {
   testing_support::make_dirs(dir_.file("side"));
   ASSERT_EQ(symlink("../a/b", dir_.file("side/b_again").c_str()), 0);
   EXPECT_EQ(walk(dir_.path()), 3);
-  EXPECT_EQ(listed_names(),
-            (std::set<std::string>{dir_.file("top.mp3"), dir_.file("a/b/deep.mp3"),
-                                   dir_.file("side/b_again/deep.mp3")}));
+  EXPECT_EQ(listed_names(), (std::set<std::string>{dir_.file("top.mp3"), dir_.file("a/b/deep.mp3"),
+                                                   dir_.file("side/b_again/deep.mp3")}));
   EXPECT_EQ(file_gethashnum(), 2u);
 }
 
@@ -330,14 +332,16 @@ TEST_P(AddDirectory, OddEntriesArePassedOverAndOddNamesWork) {
   ASSERT_EQ(symlink("nowhere.mp3", dir_.file("dangling.mp3").c_str()), 0);
   const std::vector<std::string> odd = {"new\nline.mp3", "\xff\xfe\x80 bad utf8.mp3",
                                         "  spaces  .mp3", "-dash.mp3", "%s%n.mp3"};
-  for (size_t i = 0; i < odd.size(); ++i) song_file(dir_.file(odd[i]), static_cast<uint32_t>(i + 1));
+  for (size_t i = 0; i < odd.size(); ++i)
+    song_file(dir_.file(odd[i]), static_cast<uint32_t>(i + 1));
   write_file(dir_.file("unreadable.mp3"), song(9));
   chmod(dir_.file("unreadable.mp3").c_str(), 0);  // refused unless running as root
   captured_output out;
   int added = walk(dir_.path());
   std::string text = out.text();
   EXPECT_NE(text.find("Warning file not found:" + dir_.file("pipe.mp3") + "\n"), std::string::npos);
-  EXPECT_NE(text.find("Warning file not found:" + dir_.file("dangling.mp3") + "\n"), std::string::npos);
+  EXPECT_NE(text.find("Warning file not found:" + dir_.file("dangling.mp3") + "\n"),
+            std::string::npos);
   std::set<std::string> names = listed_names();
   for (const std::string& n : odd) EXPECT_EQ(names.count(dir_.file(n)), 1u) << n;
   EXPECT_EQ(added, static_cast<int>(names.size()));

@@ -76,8 +76,7 @@ void pipeline::scout_main(std::string root) {
 
 // Lists the tree exactly as the walk will, but only notes the ".mp3" files. False once
 // the pipeline is stopping.
-bool pipeline::scout_folder(const std::string& dir,
-                            std::vector<platform::folder_id>* ancestors) {
+bool pipeline::scout_folder(const std::string& dir, std::vector<platform::folder_id>* ancestors) {
   std::vector<platform::dir_entry> entries;
   platform::folder_id id;
   if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id)) return true;
@@ -205,7 +204,8 @@ void pipeline::halt() {
     halted_ = true;
     plan_.clear();
     // Files being hashed finish and are dropped; queued ones are never started.
-    std::erase_if(window_, [](const std::shared_ptr<item>& it) { return it->state == status::queued; });
+    std::erase_if(window_,
+                  [](const std::shared_ptr<item>& it) { return it->state == status::queued; });
   }
   plan_room_.notify_all();
 }

@@ -36,12 +36,12 @@ outcome hash_file(const char* path, audio_region::read_buffer& buffer);
 
 // What the hashers of one walk did; for tests and benchmarks.
 struct counters {
-  uint64_t planned = 0;         // ".mp3" files the scout found
-  uint64_t skipped_listed = 0;  // planned files not hashed ahead because already listed
-  uint64_t hashed_ahead = 0;    // digests computed by worker threads
-  uint64_t hashed_helping = 0;  // digests computed ahead by the calling thread meanwhile
-  uint64_t used = 0;            // digests computed ahead and taken for an added file
-  uint64_t rejected = 0;        // digests computed ahead but refused: the file had changed
+  uint64_t planned = 0;           // ".mp3" files the scout found
+  uint64_t skipped_listed = 0;    // planned files not hashed ahead because already listed
+  uint64_t hashed_ahead = 0;      // digests computed by worker threads
+  uint64_t hashed_helping = 0;    // digests computed ahead by the calling thread meanwhile
+  uint64_t used = 0;              // digests computed ahead and taken for an added file
+  uint64_t rejected = 0;          // digests computed ahead but refused: the file had changed
   uint64_t hashed_on_caller = 0;  // digests the calling thread computed at add time
 };
 
@@ -88,10 +88,10 @@ class pipeline {
 
   const size_t window_limit_;
   std::mutex mutex_;
-  std::condition_variable work_ready_;  // workers: a file is queued, or stopping
-  std::condition_variable item_done_;   // calling thread: a file has been hashed
-  std::condition_variable plan_room_;   // scout: the plan has room, or stopping
-  std::deque<std::string> plan_;        // paths found by the scout, in walk order
+  std::condition_variable work_ready_;        // workers: a file is queued, or stopping
+  std::condition_variable item_done_;         // calling thread: a file has been hashed
+  std::condition_variable plan_room_;         // scout: the plan has room, or stopping
+  std::deque<std::string> plan_;              // paths found by the scout, in walk order
   std::deque<std::shared_ptr<item>> window_;  // files handed to the hashers, in walk order
   bool halted_ = false;
   bool stopping_ = false;

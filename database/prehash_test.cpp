@@ -45,7 +45,8 @@ bytes song(std::mt19937& rng, uint32_t audio_seed, size_t audio_bytes) {
 
 template <typename Pred>
 bool eventually(Pred pred) {
-  for (int i = 0; i < 1000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 1000 && !pred(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return pred();
 }
 
@@ -111,8 +112,8 @@ struct generated_tree {
     std::vector<std::string> folders = {root};
     for (int i = 0; i < 25; ++i) {
       std::string parent = folders[rng() % folders.size()];
-      std::string name = (rng() % 7 == 0 ? "album " : "f") + std::to_string(i) +
-                         (rng() % 10 == 0 ? ".mp3" : "");
+      std::string name =
+          (rng() % 7 == 0 ? "album " : "f") + std::to_string(i) + (rng() % 10 == 0 ? ".mp3" : "");
       folders.push_back(parent + "/" + name);
       testing_support::make_dirs(folders.back());
     }
@@ -131,8 +132,9 @@ struct generated_tree {
         testing_support::write_file(path, std::string());
       } else {
         // About a third are copies of an earlier recording with other tags.
-        uint32_t audio = !recordings.empty() && rng() % 3 == 0 ? recordings[rng() % recordings.size()]
-                                                               : static_cast<uint32_t>(i);
+        uint32_t audio = !recordings.empty() && rng() % 3 == 0
+                             ? recordings[rng() % recordings.size()]
+                             : static_cast<uint32_t>(i);
         recordings.push_back(audio);
         testing_support::write_file(path, song(rng, audio, 20000 + audio * 997 % 100000));
         if (kind == 4) chmod(path.c_str(), 0);  // unreadable unless running as root

@@ -3,8 +3,8 @@
 #ifndef VARNELO_DATABASE_SCAN_TEST_UTIL_H_
 #define VARNELO_DATABASE_SCAN_TEST_UTIL_H_
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -32,8 +32,7 @@ struct call {
 inline std::vector<call> g_calls;
 inline std::function<int(const call&)> g_reply;
 
-inline int record(int files_new, int level, const char* name, const char* dir,
-                  window_handle hwnd) {
+inline int record(int files_new, int level, const char* name, const char* dir, window_handle hwnd) {
   g_calls.push_back({files_new, level, name, dir, hwnd});
   return g_reply ? g_reply(g_calls.back()) : 1;
 }

@@ -27,7 +27,6 @@ void fill_state(const struct stat& st, file_state* state) {
 
 }  // namespace
 
-
 unique_fd::~unique_fd() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -41,7 +41,8 @@ TEST(FileState, ChangesWithContentTimesOrIdentity) {
   EXPECT_EQ(first, again);
   // Same size, modification time put back: the change time still tells.
   write_file(path, "bbbb");
-  struct timespec times[2] = {{0, UTIME_OMIT}, {first.mtime_ns / 1000000000, first.mtime_ns % 1000000000}};
+  struct timespec times[2] = {{0, UTIME_OMIT},
+                              {first.mtime_ns / 1000000000, first.mtime_ns % 1000000000}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   platform::file_state rewritten;
   { platform::unique_fd fd = platform::open_regular_fd(path.c_str(), &rewritten); }
@@ -71,15 +72,16 @@ TEST(ListFolder, NamesEntriesAndTellsFoldersAndIdentity) {
   std::vector<platform::dir_entry> entries;
   platform::folder_id id, via_link;
   ASSERT_TRUE(platform::list_folder(dir.path().c_str(), &entries, &id));
-  std::sort(entries.begin(), entries.end(),
-            [](const platform::dir_entry& a, const platform::dir_entry& b) { return a.name < b.name; });
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const platform::dir_entry& a, const platform::dir_entry& b) { return a.name < b.name; });
   ASSERT_EQ(entries.size(), 4u);  // no "." or ".."
   EXPECT_EQ(entries[0].name, "dangling");
   EXPECT_FALSE(entries[0].is_folder);
   EXPECT_EQ(entries[1].name, "new\nline \xff.mp3");
   EXPECT_FALSE(entries[1].is_folder);
-  EXPECT_TRUE(entries[2].is_folder);   // sub
-  EXPECT_TRUE(entries[3].is_folder);   // to_sub, a link to a folder
+  EXPECT_TRUE(entries[2].is_folder);  // sub
+  EXPECT_TRUE(entries[3].is_folder);  // to_sub, a link to a folder
   platform::folder_id sub;
   ASSERT_TRUE(platform::list_folder(dir.file("sub").c_str(), &entries, &sub));
   ASSERT_TRUE(platform::list_folder(dir.file("to_sub").c_str(), &entries, &via_link));
