@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "database/mp3_db.h"
@@ -347,6 +348,27 @@ TEST_P(AddDirectory, OddEntriesArePassedOverAndOddNamesWork) {
   EXPECT_EQ(added, static_cast<int>(names.size()));
   EXPECT_EQ(per_file_calls().size(), odd.size() + 3);
   scan_test::expect_current_digests();
+}
+
+TEST_P(AddDirectory, FolderGoneOrTurnedFileBeforeItIsEnteredIsSkipped) {
+  testing_support::make_dirs(dir_.file("sub"));
+  song_file(dir_.file("sub/s.mp3"), 1);
+  song_file(dir_.file("a.mp3"), 2);
+  // sub is walked only if the listing meets it before a.mp3.
+  std::vector<platform::dir_entry> listing;
+  ASSERT_TRUE(platform::list_folder(dir_.path().c_str(), &listing));
+  const bool sub_first = listing[0].name == "sub";
+  g_reply = [&](const call& c) {
+    if (c.name == "a.mp3") {
+      std::filesystem::remove_all(dir_.file("sub"));
+      write_file(dir_.file("sub"), "now a file");
+    }
+    return 1;
+  };
+  EXPECT_GE(walk(dir_.path()), 1);
+  EXPECT_EQ(file_getfilenum(), sub_first ? 2u : 1u);
+  EXPECT_EQ(g_calls.size(), sub_first ? 4u : 2u);
+  EXPECT_EQ(g_calls.back().dir, dir_.path());
 }
 
 // Makes a chain of folders with long names below base through descriptors, so that the
