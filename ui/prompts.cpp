@@ -1,0 +1,80 @@
+// Message boxes and choosers through Qt, with the answers a test gave in advance.
+#include "ui/prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QQueue>
+
+#include <utility>
+
+namespace prompts {
+
+namespace {
+
+// The seam's answers and records. They live only in this file and are empty unless a test
+// fills them, so the running program always shows the real boxes and choosers.
+struct seam_state {
+  QQueue<QString> next_names;
+  bool boxes_answered = false;
+  QStringList boxes;
+  QList<chooser_request> requests;
+};
+
+seam_state& seam() {
+  static seam_state state;
+  return state;
+}
+
+// Records the request; true (with *answer set) when a test answered it in advance.
+bool answered_in_advance(const chooser_request& request, QString* answer) {
+  if (seam().next_names.isEmpty()) return false;
+  seam().requests.append(request);
+  *answer = seam().next_names.dequeue();
+  return true;
+}
+
+QString first_filter(const QString& filter) { return filter.section(QStringLiteral(";;"), 0, 0); }
+
+}  // namespace
+
+void message(QWidget* parent, const QString& text, const QString& caption) {
+  if (seam().boxes_answered) {
+    seam().boxes.append(caption + QStringLiteral(": ") + text);
+    return;
+  }
+  QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+}
+
+QString save_file(QWidget* parent, const QString& title, const QString& folder,
+                  const QString& filter) {
+  QString answer;
+  if (answered_in_advance({QStringLiteral("save"), title, folder, filter}, &answer)) return answer;
+  QString selected = first_filter(filter);
+  // QFileDialog asks before overwriting unless told not to, and never changes directory.
+  return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected);
+}
+
+QString open_file(QWidget* parent, const QString& title, const QString& folder,
+                  const QString& filter) {
+  QString answer;
+  if (answered_in_advance({QStringLiteral("open"), title, folder, filter}, &answer)) return answer;
+  QString selected = first_filter(filter);
+  return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected);
+}
+
+QString folder(QWidget* parent, const QString& title) {
+  QString answer;
+  if (answered_in_advance({QStringLiteral("folder"), title, QString(), QString()}, &answer))
+    return answer;
+  return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+}
+
+void set_next_file_name(const QString& name) { seam().next_names.enqueue(name); }
+
+void set_boxes_answered(bool answered) { seam().boxes_answered = answered; }
+
+QStringList take_boxes() { return std::exchange(seam().boxes, {}); }
+
+QList<chooser_request> take_requests() { return std::exchange(seam().requests, {}); }
+
+}  // namespace prompts

@@ -1,0 +1,47 @@
+// The window's message boxes and file and folder choosers, behind one seam that tests
+// answer in advance instead of showing anything.
+#ifndef VARNELO_UI_PROMPTS_H_
+#define VARNELO_UI_PROMPTS_H_
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace prompts {
+
+// A modal box with an OK button only, owned by parent.
+void message(QWidget* parent, const QString& text, const QString& caption);
+
+// The three database and file choosers; each gives the chosen path, or an empty text when
+// the user cancelled. filter is in Qt's form ("Name (*.ext);;All Files (*)"); the first
+// pair is selected at first. None of them changes the process's current directory.
+// save_file asks before overwriting an existing file; open_file takes existing files only.
+QString save_file(QWidget* parent, const QString& title, const QString& folder,
+                  const QString& filter);
+QString open_file(QWidget* parent, const QString& title, const QString& folder,
+                  const QString& filter);
+// A folder chooser that offers folders only; empty when cancelled.
+QString folder(QWidget* parent, const QString& title);
+
+// ---- The seam for tests ----
+
+// What a chooser answered in advance was asked to show.
+struct chooser_request {
+  QString kind;  // "save", "open" or "folder"
+  QString title, folder, filter;
+};
+
+// Answers the next chooser (any kind) with name; an empty name answers "cancelled".
+// Answers queue up and are used in order; with none queued the real chooser is shown.
+void set_next_file_name(const QString& name);
+// From now on boxes are not shown but recorded as "caption: text" (true), or shown (false).
+void set_boxes_answered(bool answered);
+// The boxes recorded since the last call, oldest first.
+QStringList take_boxes();
+// The chooser requests recorded since the last call, oldest first.
+QList<chooser_request> take_requests();
+
+}  // namespace prompts
+
+#endif  // VARNELO_UI_PROMPTS_H_

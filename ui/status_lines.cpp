@@ -1,0 +1,28 @@
+// Status lines: each keeps exactly the last text written to it.
+#include "ui/status_lines.h"
+
+#include <QGroupBox>
+#include <QLabel>
+
+#include "ui/dialog_template.h"
+
+namespace {
+
+void set_line(int id, const char* text, QWidget* dialog) {
+  // Texts are the library's 8-bit strings: paths in the local encoding.
+  if (auto* label = qobject_cast<QLabel*>(dialog_template::find(dialog, id)))
+    label->setText(QString::fromLocal8Bit(text));
+}
+
+}  // namespace
+
+void UpdateStatus(const char* text, QWidget* dialog) { set_line(1009, text, dialog); }
+void UpdateStatus2(const char* text, QWidget* dialog) { set_line(1010, text, dialog); }
+void UpdateStatus3(const char* text, QWidget* dialog) { set_line(1011, text, dialog); }
+
+void SetFrameCaption(const char* text, QWidget* dialog) {
+  if (auto* box = qobject_cast<QGroupBox*>(dialog_template::find(dialog, 1001))) {
+    // A group box title takes '&' as a shortcut marker; a path must show as it is.
+    box->setTitle(QString::fromLocal8Bit(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  }
+}
