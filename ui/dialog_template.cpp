@@ -72,8 +72,12 @@ QWidget* create(const control& c, QDialog* dialog) {
       box->setAlignment(Qt::AlignHCenter);
       return box;
     }
-    case control_kind::push_button:
-      return new QPushButton(text, dialog);
+    case control_kind::push_button: {
+      // No default button: Enter presses nothing, as the dialog has no OK command.
+      auto* button = new QPushButton(text, dialog);
+      button->setAutoDefault(false);
+      return button;
+    }
     case control_kind::label:
     case control_kind::centred_label: {
       auto* label = new QLabel(dialog);

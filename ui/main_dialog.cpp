@@ -22,7 +22,10 @@ MainDialog::MainDialog() {
   dialog_font.setPointSize(8);
   setFont(dialog_font);
   dialog_template::build(this);
-  PrepareTreeView(qobject_cast<QTreeView*>(dialog_template::find(this, 1000)));
+  auto* tree = qobject_cast<QTreeView*>(dialog_template::find(this, 1000));
+  PrepareTreeView(tree);
+  // The first tab stop has the focus at the start, so Enter presses no button.
+  tree->setFocus();
 
   for (const dialog_template::control& c : dialog_template::kControls) {
     if (auto* button = qobject_cast<QAbstractButton*>(dialog_template::find(this, c.id))) {

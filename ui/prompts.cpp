@@ -15,7 +15,7 @@ namespace {
 // fills them, so the running program always shows the real boxes and choosers.
 struct seam_state {
   QQueue<QString> next_names;
-  bool boxes_answered = false;
+  bool answering = false;  // a test answers everything: nothing is ever shown
   QStringList boxes;
   QList<chooser_request> requests;
 };
@@ -25,11 +25,12 @@ seam_state& seam() {
   return state;
 }
 
-// Records the request; true (with *answer set) when a test answered it in advance.
+// True (with *answer set) when a test answered the request in advance, which is recorded.
+// A test that gave no answer gets "cancelled" rather than a chooser that nobody closes.
 bool answered_in_advance(const chooser_request& request, QString* answer) {
-  if (seam().next_names.isEmpty()) return false;
+  if (seam().next_names.isEmpty() && !seam().answering) return false;
   seam().requests.append(request);
-  *answer = seam().next_names.dequeue();
+  *answer = seam().next_names.isEmpty() ? QString() : seam().next_names.dequeue();
   return true;
 }
 
@@ -38,7 +39,7 @@ QString first_filter(const QString& filter) { return filter.section(QStringLiter
 }  // namespace
 
 void message(QWidget* parent, const QString& text, const QString& caption) {
-  if (seam().boxes_answered) {
+  if (seam().answering) {
     seam().boxes.append(caption + QStringLiteral(": ") + text);
     return;
   }
@@ -71,7 +72,9 @@ QString folder(QWidget* parent, const QString& title) {
 
 void set_next_file_name(const QString& name) { seam().next_names.enqueue(name); }
 
-void set_boxes_answered(bool answered) { seam().boxes_answered = answered; }
+void reset_seam() { seam() = seam_state(); }
+
+void set_answering(bool answering) { seam().answering = answering; }
 
 QStringList take_boxes() { return std::exchange(seam().boxes, {}); }
 

@@ -35,8 +35,11 @@ struct chooser_request {
 // Answers the next chooser (any kind) with name; an empty name answers "cancelled".
 // Answers queue up and are used in order; with none queued the real chooser is shown.
 void set_next_file_name(const QString& name);
-// From now on boxes are not shown but recorded as "caption: text" (true), or shown (false).
-void set_boxes_answered(bool answered);
+// Forgets every queued answer and record, and shows boxes again.
+void reset_seam();
+// From now on (true) nothing is shown: boxes are recorded as "caption: text" and a chooser
+// without a queued answer is cancelled; false shows them again.
+void set_answering(bool answering);
 // The boxes recorded since the last call, oldest first.
 QStringList take_boxes();
 // The chooser requests recorded since the last call, oldest first.

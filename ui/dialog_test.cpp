@@ -1,0 +1,527 @@
+// The main dialog driven whole on the offscreen platform: its controls, every command's
+// steps, texts and boxes, the busy flag during a folder walk, and ending it.
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeView>
+
+#include <functional>
+
+#include "ui/dialog_func.h"
+#include "ui/duplicates_model.h"
+#include "ui/main_dialog.h"
+#include "ui/ui_test_support.h"
+
+using ui_test::exists;
+using ui_test::press;
+using ui_test::text_of;
+using ui_test::write_song;
+
+namespace {
+
+// Runs action once from within the first event pump of a folder walk, i.e. while
+// add_directory is on the stack, and tells whether it ran.
+class during_walk {
+ public:
+  explicit during_walk(std::function<void()> action) {
+    timer_.setSingleShot(true);
+    QObject::connect(&timer_, &QTimer::timeout, [this, action] {
+      ran_ = true;
+      action();
+    });
+    timer_.start(0);
+  }
+  bool ran() const { return ran_; }
+
+ private:
+  QTimer timer_;
+  bool ran_ = false;
+};
+
+// A folder of songs: pairs with the same audio and different tags.
+void write_album(const std::string& folder, int songs) {
+  testing_support::make_dirs(folder);
+  for (int i = 0; i < songs; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "/song%02d.mp3", i);
+    write_song(folder + name, static_cast<uint32_t>(i / 2), "take " + std::to_string(i));
+  }
+}
+
+int keep_going(int, int, const char*, const char*, window_handle) { return 1; }
+
+QTreeView* tree_of(QWidget* dialog) {
+  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
+}
+DuplicatesModel* model_of(QWidget* dialog) {
+  return qobject_cast<DuplicatesModel*>(tree_of(dialog)->model());
+}
+
+}  // namespace
+
+class DialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartsWithTemplateControlsAndTexts();
+  void PlacesControlsInDialogUnitsWithFrameBeneath();
+  void StartLoadsDefaultDatabase();
+  void CreateAsksThenCreatesOrReportsEachFailure();
+  void OpenReadsChosenDatabaseWithoutBoxes();
+  void SaveWritesReloadsAndReportsSuccessEvenAfterErrors();
+  void CleanDropsVanishedFiles();
+  void AddFileTakesChosenFile();
+  void ScanListsDuplicatesOrStopsWhenChooserCancelled();
+  void CommandlessControlsChangeNothing();
+  void ProgressCallbackWritesLinesAndAnswersAbort();
+  void WalkRefusesGuardedCommandsAndCloseButRunsClean();
+  void AbortStopsWalkMidway();
+  void CloseAfterAbortWaitsForWalkThenSaves();
+  void EscapeEndsWithoutSavingEvenDuringWalk();
+  void CloseSavesAndEnds();
+};
+
+void DialogTest::StartsWithTemplateControlsAndTexts() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("Varnelo"));
+  QVERIFY(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+  QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+  int found = 0;
+  for (const auto& c : dialog_template::kControls) {
+    QWidget* w = dialog_template::find(&dialog, c.id);
+    QVERIFY2(w != nullptr, qPrintable(QString::number(c.id)));
+    ++found;
+    if (c.kind == dialog_template::control_kind::push_button) {
+      QCOMPARE(qobject_cast<QPushButton*>(w)->text(), QString::fromLatin1(c.text));
+    }
+  }
+  QCOMPARE(found, 22);
+  QCOMPARE(dialog.findChildren<QWidget*>(QRegularExpression("^control_")).size(), 22);
+  QVERIFY(qobject_cast<QTreeView*>(dialog_template::find(&dialog, 1000)));
+  QVERIFY(qobject_cast<QLineEdit*>(dialog_template::find(&dialog, 1020)));
+  QCOMPARE(text_of(&dialog, 104), QStringLiteral("Search the whole db for Mp3s :"));
+  QCOMPARE(text_of(&dialog, 108), QStringLiteral("Duplicates View"));
+  QCOMPARE(text_of(&dialog, 1013), QStringLiteral("abort scanning"));
+
+  // After the start: the empty default database, its statistics and the ready text.
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Ready For Actions...(Waiting for Input :-))"));
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 0 duplicates in DB! Which take 0 MB of space."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 0 Mp3s ,Size of all Mp3s together : 0 MB"));
+  QCOMPARE(qobject_cast<QGroupBox*>(dialog_template::find(&dialog, 1001))->title(),
+           QStringLiteral("Database: default.mp3db"));
+  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+
+  // Tab order is template order: tree, the buttons in their order, the edit box.
+  dialog.show();
+  std::vector<int> expected;
+  for (const auto& c : dialog_template::kControls) {
+    if (c.kind == dialog_template::control_kind::tree ||
+        c.kind == dialog_template::control_kind::push_button ||
+        c.kind == dialog_template::control_kind::edit)
+      expected.push_back(c.id);
+  }
+  QWidget* w = dialog_template::find(&dialog, 1000);
+  for (size_t i = 1; i < expected.size(); ++i) {
+    do {
+      w = w->nextInFocusChain();
+    } while (!(w->focusPolicy() & Qt::TabFocus) || w->parentWidget() != &dialog);
+    QCOMPARE(w->objectName(), dialog_template::object_name(expected[i]));
+  }
+}
+
+void DialogTest::PlacesControlsInDialogUnitsWithFrameBeneath() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  const auto units = dialog_template::units_of(dialog.font());
+  QVERIFY(units.x > 0 && units.y > 0);
+  QCOMPARE(dialog_template::find(&dialog, 1012)->geometry(),
+           QRect(497 * units.x / 4, 223 * units.y / 8, 94 * units.x / 4, 27 * units.y / 8));
+  QCOMPARE(dialog.size(), QSize(606 * units.x / 4, 300 * units.y / 8));
+  // Resizing the frame leaves every control where it was.
+  const QRect tree_place = dialog_template::find(&dialog, 1000)->geometry();
+  dialog.resize(dialog.size() + QSize(200, 100));
+  QCOMPARE(dialog_template::find(&dialog, 1000)->geometry(), tree_place);
+
+  // The frame covers every control, yet clicks inside them reach them, not the frame.
+  QTreeView* tree = tree_of(&dialog);
+  QCOMPARE(dialog.childAt(tree->geometry().center()), tree->viewport());
+  QWidget* button = dialog_template::find(&dialog, 1007);
+  QCOMPARE(dialog.childAt(button->geometry().center()), button);
+}
+
+void DialogTest::StartLoadsDefaultDatabase() {
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 4);
+  std::string album = folder.file("album");
+  QCOMPARE(add_directory(album.data(), keep_going, nullptr), 4);
+  QCOMPARE(file_closedb(), 1);
+  tables::clear();
+
+  MainDialog dialog;
+  QCOMPARE(file_getfilenum(), 4u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 2);
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 2 duplicates in DB! Which take 0 MB of space."));
+}
+
+void DialogTest::CreateAsksThenCreatesOrReportsEachFailure() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+
+  // Cancelled: the first text stays, nothing else changes.
+  prompts::set_next_file_name(QString());
+  press(&dialog, 1002);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(Selecting Filename)"));
+  const auto requests = prompts::take_requests();
+  QCOMPARE(requests.size(), 1);
+  QCOMPARE(requests[0].kind, QStringLiteral("save"));
+  QCOMPARE(requests[0].title, QStringLiteral("Varnelo 1.0 - Create DB"));
+  QCOMPARE(requests[0].folder, QStringLiteral("DataBases"));
+  QCOMPARE(requests[0].filter, QStringLiteral("Varnelo DB-Files (*.mp3db);;All Files (*)"));
+  QCOMPARE(file_getdbname(), "default.mp3db");
+  QVERIFY(prompts::take_boxes().isEmpty());
+
+  // Chosen: an empty database file under the new name, listed at once.
+  write_song(folder.file("a.mp3"), 1);
+  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
+  const std::string fresh = folder.file("fresh.mp3db");
+  prompts::set_next_file_name(QString::fromStdString(fresh));
+  press(&dialog, 1002);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(New Database Ready)"));
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QCOMPARE(file_getfilenum(), 0u);
+  QCOMPARE(testing_support::read_file(fresh).size(), size_t{16});
+  QCOMPARE(qobject_cast<QGroupBox*>(dialog_template::find(&dialog, 1001))->title(),
+           QStringLiteral("Database: ") + QString::fromStdString(fresh));
+
+  // A folder that does not exist: the create and the open fail, each with its box, and the
+  // command still goes on to its last step.
+  prompts::set_next_file_name(QString::fromStdString(folder.file("missing/x.mp3db")));
+  press(&dialog, 1002);
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error creating db",
+                                               "Varnelo Error: error opening db"}));
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(New Database Ready)"));
+}
+
+void DialogTest::OpenReadsChosenDatabaseWithoutBoxes() {
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 6);
+  std::string album = folder.file("album");
+  QCOMPARE(file_setdb(folder.file("other.mp3db").c_str()), 1);
+  QCOMPARE(add_directory(album.data(), keep_going, nullptr), 6);
+  QCOMPARE(file_closedb(), 1);
+  tables::clear();
+
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString());
+  press(&dialog, 1003);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Selecting Filename)"));
+  auto requests = prompts::take_requests();
+  QCOMPARE(requests.size(), 1);
+  QCOMPARE(requests[0].kind, QStringLiteral("open"));
+  QCOMPARE(requests[0].folder, QStringLiteral("DataBases"));
+  QCOMPARE(requests[0].filter, QStringLiteral("Varnelo DB-Files (*.mp3db);;All Files (*)"));
+
+  prompts::set_next_file_name(QString::fromStdString(folder.file("other.mp3db")));
+  press(&dialog, 1003);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Opening Complete)"));
+  QCOMPARE(model_of(&dialog)->rowCount(), 3);
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 6 Mp3s ,Size of all Mp3s together : 0 MB"));
+
+  // A file that is no database: no box, and the view shows what the store holds.
+  testing_support::write_file(folder.file("junk.mp3db"), std::string("not a database at all"));
+  prompts::set_next_file_name(QString::fromStdString(folder.file("junk.mp3db")));
+  press(&dialog, 1003);
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Opening Complete)"));
+  QCOMPARE(file_getfilenum(), 0u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+}
+
+void DialogTest::SaveWritesReloadsAndReportsSuccessEvenAfterErrors() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  press(&dialog, 1004);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Successful)"));
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo: Saved db successfully"}));
+  QCOMPARE(testing_support::read_file(folder.file("default.mp3db")).size(), size_t{16});
+
+  // The reload keeps the table order, so ticks and tags stay valid without a rebuild.
+  write_song(folder.file("a.mp3"), 7, "one");
+  write_song(folder.file("b.mp3"), 7, "two");
+  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
+  QCOMPARE(file_add(folder.file("b.mp3").c_str()), 1);
+  press(&dialog, 1005);
+  model_of(&dialog)->setData(model_of(&dialog)->index(1, 0, model_of(&dialog)->index(0, 0)),
+                             Qt::Checked, Qt::CheckStateRole);
+  press(&dialog, 1004);
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo: Saved db successfully"}));
+  QCOMPARE(file_getfilenum(), 2u);
+  press(&dialog, 1012);
+  QVERIFY(exists(folder.file("a.mp3")));
+  QVERIFY(!exists(folder.file("b.mp3")));
+
+  // A database whose folder vanished: both steps fail with their boxes, success follows.
+  QCOMPARE(file_setdb(folder.file("gone/x.mp3db").c_str()), 1);
+  press(&dialog, 1004);
+  QCOMPARE(prompts::take_boxes(),
+           QStringList({"Varnelo Error: error closing db", "Varnelo Error: error opening db",
+                        "Varnelo: Saved db successfully"}));
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Successful)"));
+}
+
+void DialogTest::CleanDropsVanishedFiles() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  write_song(folder.file("a.mp3"), 3, "a");
+  write_song(folder.file("b.mp3"), 3, "b");
+  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
+  QCOMPARE(file_add(folder.file("b.mp3").c_str()), 1);
+  QCOMPARE(unlink(folder.file("a.mp3").c_str()), 0);
+  press(&dialog, 1005);
+  QCOMPARE(text_of(&dialog, 1009),
+           QStringLiteral("Cleaning DB from deleted/missing files...(Cleaning Completed)"));
+  QCOMPARE(file_getfilenum(), 1u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+  QVERIFY(prompts::take_boxes().isEmpty());
+}
+
+void DialogTest::AddFileTakesChosenFile() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString());
+  press(&dialog, 1007);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Mp3-File...(Selecting File)"));
+  const auto requests = prompts::take_requests();
+  QCOMPARE(requests.size(), 1);
+  QCOMPARE(requests[0].kind, QStringLiteral("open"));
+  QCOMPARE(requests[0].title, QStringLiteral("Varnelo 1.0 - Add Mp3-file to DB"));
+  QCOMPARE(requests[0].folder, QString());
+  QCOMPARE(requests[0].filter, QStringLiteral("Mp3 Files (*.mp3);;All Files (*)"));
+  QCOMPARE(file_getfilenum(), 0u);
+
+  for (const char* name : {"a.mp3", "b.mp3"}) {
+    write_song(folder.file(name), 5, name);
+    prompts::set_next_file_name(QString::fromStdString(folder.file(name)));
+    press(&dialog, 1007);
+    QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Mp3-File...(Reading Completed)"));
+  }
+  // The same file again is passed over without a word.
+  prompts::set_next_file_name(QString::fromStdString(folder.file("a.mp3")));
+  press(&dialog, 1007);
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QCOMPARE(file_getfilenum(), 2u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 1);
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 1 duplicates in DB! Which take 0 MB of space."));
+}
+
+void DialogTest::ScanListsDuplicatesOrStopsWhenChooserCancelled() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString());
+  press(&dialog, 1006);
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Directory...(Aborted)"));
+  const auto requests = prompts::take_requests();
+  QCOMPARE(requests.size(), 1);
+  QCOMPARE(requests[0].kind, QStringLiteral("folder"));
+  QCOMPARE(requests[0].title, QStringLiteral("Select a folder"));
+
+  write_album(folder.file("album/disc"), 6);
+  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
+  press(&dialog, 1006);
+  QCOMPARE(text_of(&dialog, 1009),
+           QStringLiteral("Adding Directory...(Adding Directory Completed)"));
+  QCOMPARE(file_getfilenum(), 6u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 3);
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 3 duplicates in DB! Which take 0 MB of space."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 6 Mp3s ,Size of all Mp3s together : 0 MB"));
+  QVERIFY(tree_of(&dialog)->isExpanded(model_of(&dialog)->index(2, 0)));
+}
+
+void DialogTest::CommandlessControlsChangeNothing() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  dialog.show();
+  const QString lines[] = {text_of(&dialog, 1009), text_of(&dialog, 1010),
+                           text_of(&dialog, 1011)};
+  for (int id : {1014, 1015, 1016, 1017, 1018, 1019}) {
+    press(&dialog, id);
+    QCOMPARE(DialogFunc(&dialog, kCommand, id), 0);
+  }
+  QCOMPARE(DialogFunc(&dialog, kCommand, 1), 0);  // OK, as sent by Enter
+  QTest::keyClicks(dialog_template::find(&dialog, 1020), "some words");
+  QTest::keyClick(dialog_template::find(&dialog, 1020), Qt::Key_Return);
+  // Abort while nothing runs: nothing, no text.
+  press(&dialog, 1013);
+  QCOMPARE(text_of(&dialog, 1009), lines[0]);
+  QCOMPARE(text_of(&dialog, 1010), lines[1]);
+  QCOMPARE(text_of(&dialog, 1011), lines[2]);
+  QVERIFY(prompts::take_requests().isEmpty());
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QVERIFY(dialog.isVisible());
+}
+
+void DialogTest::ProgressCallbackWritesLinesAndAnswersAbort() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  QCOMPARE(MyChangeCb(3, 2, "x.mp3", "/music/a", &dialog), 0);  // nothing runs: stop
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("3 Files added to DB! Last added File:x.mp3."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Level:2 (1=Top). Actual Directory Name:/music/a."));
+  MyChangeCb(4, -1, "", "/music/a", &dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("4 Files added to DB!"));
+  QCOMPARE(text_of(&dialog, 1011), QString());
+}
+
+void DialogTest::WalkRefusesGuardedCommandsAndCloseButRunsClean() {
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 20);
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
+  during_walk walk([&] {
+    prompts::take_requests();
+    const QString walking = text_of(&dialog, 1009);
+    QCOMPARE(walking, QStringLiteral("Adding Directory...(Recursively Walking Directory Structure)"));
+    // Every guarded button and the close box are refused without a trace.
+    for (int id : {1002, 1003, 1004, 1006, 1007, 1012}) {
+      prompts::set_next_file_name(QStringLiteral("/nonexistent"));
+      press(&dialog, id);
+      QCOMPARE(text_of(&dialog, 1009), walking);
+      QVERIFY(prompts::take_requests().isEmpty());
+    }
+    dialog.close();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!exists(folder.file("default.mp3db")));
+    // Cleaning runs at once, nested in the walk.
+    press(&dialog, 1005);
+    QCOMPARE(text_of(&dialog, 1009),
+             QStringLiteral("Cleaning DB from deleted/missing files...(Cleaning Completed)"));
+  });
+  press(&dialog, 1006);
+  QVERIFY(walk.ran());
+  QCOMPARE(text_of(&dialog, 1009),
+           QStringLiteral("Adding Directory...(Adding Directory Completed)"));
+  QCOMPARE(file_getfilenum(), 20u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 10);
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QVERIFY(dialog.isVisible());
+}
+
+void DialogTest::AbortStopsWalkMidway() {
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 40);
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
+  during_walk walk([&] {
+    press(&dialog, 1013);
+    QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Aborting actual action..."));
+  });
+  press(&dialog, 1006);
+  QVERIFY(walk.ran());
+  QVERIFY2(file_getfilenum() < 40u, qPrintable(QString::number(file_getfilenum())));
+  QCOMPARE(text_of(&dialog, 1009),
+           QStringLiteral("Adding Directory...(Adding Directory Completed)"));
+  // Idle again: guarded commands are taken.
+  press(&dialog, 1004);
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo: Saved db successfully"}));
+}
+
+void DialogTest::CloseAfterAbortWaitsForWalkThenSaves() {
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 40);
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
+  during_walk walk([&] {
+    press(&dialog, 1013);
+    dialog.close();
+    // Held back: nothing saved and the window still open while the walk winds down.
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!exists(folder.file("default.mp3db")));
+  });
+  press(&dialog, 1006);
+  QVERIFY(walk.ran());
+  QVERIFY(dialog.ended());
+  QVERIFY(!dialog.isVisible());
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Exiting varnelo...(Good Bye :-))"));
+  // What was saved is everything the walk added, as the listing after it counted.
+  const QString listed = text_of(&dialog, 1011);
+  tables::clear();
+  QCOMPARE(file_setdb("default.mp3db"), 1);
+  QCOMPARE(file_opendb(), 1);
+  QVERIFY(file_getfilenum() < 40u);
+  QCOMPARE(listed, QStringLiteral("Files in DB : %1 Mp3s ,Size of all Mp3s together : 0 MB")
+                       .arg(file_getfilenum()));
+}
+
+void DialogTest::EscapeEndsWithoutSavingEvenDuringWalk() {
+  {
+    ui_test::fresh_folder folder;
+    MainDialog dialog;
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(dialog.ended());
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY(!exists(folder.file("default.mp3db")));
+  }
+  ui_test::fresh_folder folder;
+  write_album(folder.file("album"), 40);
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
+  during_walk walk([&] {
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(dialog.ended());
+  });
+  press(&dialog, 1006);
+  QVERIFY(walk.ran());
+  QVERIFY(!dialog.isVisible());
+  QVERIFY(!exists(folder.file("default.mp3db")));
+}
+
+void DialogTest::CloseSavesAndEnds() {
+  ui_test::fresh_folder folder;
+  write_song(folder.file("a.mp3"), 9);
+  MainDialog dialog;
+  dialog.show();
+  prompts::set_next_file_name(QString::fromStdString(folder.file("a.mp3")));
+  press(&dialog, 1007);
+  dialog.close();
+  QVERIFY(dialog.ended());
+  QVERIFY(!dialog.isVisible());
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Exiting varnelo...(Good Bye :-))"));
+  QVERIFY(prompts::take_boxes().isEmpty());
+  QCOMPARE(file_setdb("default.mp3db"), 1);
+  QCOMPARE(file_opendb(), 1);
+  QCOMPARE(file_getfilenum(), 1u);
+
+  // A save that fails is told, and the window ends anyway.
+  ui_test::fresh_folder second;
+  MainDialog again;
+  again.show();
+  QCOMPARE(file_setdb(second.file("gone/x.mp3db").c_str()), 1);
+  again.close();
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error closing db"}));
+  QVERIFY(again.ended());
+}
+
+QTEST_MAIN(DialogTest)
+#include "dialog_test.moc"

@@ -1,0 +1,367 @@
+// The duplicates view: its groups, labels and statistics against the per-digest accessors,
+// and deleting ticked files, only those, and never the last copy of a song.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QStyle>
+#include <QTreeView>
+
+#include <random>
+
+#include "ui/duplicates_listing.h"
+#include "ui/duplicates_model.h"
+#include "ui/duplicates_view.h"
+#include "ui/main_dialog.h"
+#include "ui/ui_test_support.h"
+
+using ui_test::exists;
+using ui_test::press;
+using ui_test::text_of;
+using ui_test::write_song;
+
+namespace {
+
+void add_hash(unsigned char first_byte) {
+  unsigned char digest[16] = {first_byte};
+  digest[15] = 0xee;
+  tables::append_hash(digest);
+}
+
+void add_file(int32_t hashid, uint32_t size, const std::string& path) {
+  auto* f = static_cast<fileentry*>(malloc(sizeof(fileentry)));
+  f->hashid = hashid;
+  f->filesize = size;
+  f->filename = stringcpy(path.c_str());
+  tables::append_file(f);
+}
+
+QTreeView* tree_of(QWidget* dialog) {
+  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
+}
+DuplicatesModel* model_of(QWidget* dialog) {
+  return qobject_cast<DuplicatesModel*>(tree_of(dialog)->model());
+}
+QModelIndex item(QWidget* dialog, int group, int row = -1) {
+  QModelIndex g = model_of(dialog)->index(group, 0);
+  return row < 0 ? g : model_of(dialog)->index(row, 0, g);
+}
+QString label(QWidget* dialog, int group, int row = -1) {
+  return item(dialog, group, row).data().toString();
+}
+void tick(QWidget* dialog, int group, int row = -1) {
+  QVERIFY(model_of(dialog)->setData(item(dialog, group, row), Qt::Checked, Qt::CheckStateRole));
+}
+
+// The listing computed the slow way, through the per-digest accessors and their cursor.
+duplicate_listing list_by_accessors() {
+  duplicate_listing out;
+  uint32_t duplicates = 0, dup_mb = 0, total_mb = 0;
+  const uint32_t n_hashes = file_gethashnum();
+  out.hashnum = n_hashes;
+  for (uint32_t i = 0; i < n_hashes; ++i) {
+    const int32_t n = get_fileentriesnum(i);
+    get_fileentries(-1);
+    if (n >= 2) {
+      duplicate_group g{static_cast<int32_t>(i), {}, static_cast<uint32_t>(out.files.size()),
+                        static_cast<uint32_t>(n)};
+      memcpy(g.digest, db_gethashentry(i), 16);
+      out.groups.push_back(g);
+      int j = 0;
+      for (int32_t k; (k = get_fileentries(static_cast<int32_t>(i))) != -1;) {
+        out.files.push_back(static_cast<uint32_t>(k));
+        const uint32_t mb = whole_megabytes(db_getfileentry(k)->filesize);
+        if (++j >= 2) {
+          dup_mb += mb;
+          ++duplicates;
+        }
+        total_mb += mb;
+      }
+      out.progress_upper = hash_progress_text(i, n_hashes);
+    } else if (n == 1) {
+      total_mb += whole_megabytes(db_getfileentry(get_fileentries(static_cast<int32_t>(i)))->filesize);
+      get_fileentries(-1);
+    }
+  }
+  out.duplicates = static_cast<int32_t>(duplicates);
+  out.duplicate_mb = static_cast<int32_t>(dup_mb);
+  out.total_mb = static_cast<int32_t>(total_mb);
+  return out;
+}
+
+}  // namespace
+
+class DuplicatesViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ListsGroupsInDigestOrderWithExactLabels();
+  void StatisticsCountWholeMegabytesOfLaterCopies();
+  void ProgressLineGivesLastGroupsShareOfEntries();
+  void GroupingMatchesPerDigestAccessors();
+  void DeletesOnlyTickedFilesResolvedBeforeFirstRemoval();
+  void TickedGroupsDeleteNothing();
+  void SparesTickedFileThatIsAnUntickedCopyOnDisk();
+  void SparesTickedFileWhoseContentChanged();
+  void UnlinksChosenPathThatBecameLinkNotItsTarget();
+};
+
+void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  // Hash 0: files 1 and 4; hash 1: file 0 alone; hash 2 (digest 00..0f): files 2, 3, 5.
+  add_hash(0xab);
+  add_hash(0x01);
+  unsigned char counting[16];
+  for (int b = 0; b < 16; ++b) counting[b] = static_cast<unsigned char>(b);
+  tables::append_hash(counting);
+  add_file(1, 10, "/m/solo.mp3");
+  add_file(0, 3000000000u, "/m/big & <b>bold</b>.mp3");
+  add_file(2, 30, "/m/c1.mp3");
+  add_file(2, 31, "/m/c2.mp3");
+  add_file(0, 40, "/m/b2.mp3");
+  add_file(2, 32, "/m/c3.mp3");
+  add_file(9, 50, "/m/bad-hashid.mp3");
+  add_file(-1, 60, "/m/negative-hashid.mp3");
+  UpdateTreeView(&dialog);
+
+  QCOMPARE(model_of(&dialog)->rowCount(), 2);
+  QCOMPARE(label(&dialog, 0),
+           QStringLiteral("2 Files with Hash digest: ab0000000000000000000000000000ee"));
+  QCOMPARE(label(&dialog, 1),
+           QStringLiteral("3 Files with Hash digest: 000102030405060708090a0b0c0d0e0f"));
+  QCOMPARE(label(&dialog, 0, 0),
+           QStringLiteral("Filesize:-1294967296 - Filename: /m/big & <b>bold</b>.mp3 "));
+  QCOMPARE(label(&dialog, 0, 1), QStringLiteral("Filesize:40 - Filename: /m/b2.mp3 "));
+  QCOMPARE(label(&dialog, 1, 2), QStringLiteral("Filesize:32 - Filename: /m/c3.mp3 "));
+  QCOMPARE(model_of(&dialog)->tag(item(&dialog, 0)), -1);
+  QCOMPARE(model_of(&dialog)->tag(item(&dialog, 0, 1)), 4);
+  QCOMPARE(model_of(&dialog)->tag(item(&dialog, 1, 0)), 2);
+  QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 1)), 3);
+  for (QModelIndex i : {item(&dialog, 0), item(&dialog, 1, 1)}) {
+    QVERIFY(i.flags() & Qt::ItemIsUserCheckable);
+    QCOMPARE(i.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+  }
+  QVERIFY(tree_of(&dialog)->isExpanded(item(&dialog, 0)));
+  QVERIFY(tree_of(&dialog)->isExpanded(item(&dialog, 1)));
+  QCOMPARE(qobject_cast<QGroupBox*>(dialog_template::find(&dialog, 1001))->title(),
+           QStringLiteral("Database: default.mp3db"));
+  // Files with a hashid outside the table are neither listed nor counted.
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 8 Mp3s ,Size of all Mp3s together : 2861 MB"));
+
+  // A rebuild clears every tick.
+  tick(&dialog, 0, 1);
+  UpdateTreeView(&dialog);
+  QCOMPARE(item(&dialog, 0, 1).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+}
+
+void DuplicatesViewTest::StatisticsCountWholeMegabytesOfLaterCopies() {
+  ui_test::fresh_folder folder;
+  MainDialog dialog;
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 0 duplicates in DB! Which take 0 MB of space."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 0 Mp3s ,Size of all Mp3s together : 0 MB"));
+
+  add_hash(1);
+  add_file(0, 3000000, "/a1");
+  add_file(0, 3100000, "/a2");
+  add_file(0, 2900000, "/a3");
+  UpdateTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 2 duplicates in DB! Which take 4 MB of space."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 3 Mp3s ,Size of all Mp3s together : 6 MB"));
+
+  // Megabytes are rounded down per file; single files count in the total only, and a digest
+  // whose files are all gone counts nowhere.
+  tables::clear();
+  add_hash(1);
+  add_hash(2);
+  add_hash(3);
+  add_file(0, 1048575, "/b1");
+  add_file(0, 1572864, "/b2");
+  add_file(0, 1572864, "/b3");
+  add_file(1, 5 * 1048576, "/single");
+  UpdateTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010),
+           QStringLiteral("found 2 duplicates in DB! Which take 2 MB of space."));
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 4 Mp3s ,Size of all Mp3s together : 7 MB"));
+}
+
+void DuplicatesViewTest::ProgressLineGivesLastGroupsShareOfEntries() {
+  ui_test::fresh_folder folder;
+  for (int i = 0; i < 4; ++i) add_hash(static_cast<unsigned char>(i));
+  add_file(0, 1, "/solo");
+  add_file(3, 1, "/x");
+  add_file(3, 1, "/y");
+  const duplicate_listing listing = list_duplicates();
+  QCOMPARE(listing.progress_upper, std::string("Hash Entries: 3 of 4  75.000000 % finished"));
+  QCOMPARE(listing.progress_middle, std::string("duplicates till now: 1"));
+  QCOMPARE(hash_progress_text(1, 3), std::string("Hash Entries: 1 of 3  33.333334 % finished"));
+
+  tables::clear();
+  QVERIFY(list_duplicates().progress_upper.empty());
+}
+
+void DuplicatesViewTest::GroupingMatchesPerDigestAccessors() {
+  ui_test::fresh_folder folder;
+  std::mt19937 random(42);
+  for (int i = 0; i < 300; ++i) add_hash(static_cast<unsigned char>(i));
+  for (int k = 0; k < 2000; ++k) {
+    int32_t hashid = static_cast<int32_t>(random() % 320) - 10;  // a few outside the table
+    add_file(hashid, static_cast<uint32_t>(random() % 8000000), "/f" + std::to_string(k));
+  }
+  const duplicate_listing fast = list_duplicates();
+  const duplicate_listing slow = list_by_accessors();
+  QCOMPARE(fast.groups.size(), slow.groups.size());
+  for (size_t g = 0; g < fast.groups.size(); ++g) {
+    QCOMPARE(fast.groups[g].hashid, slow.groups[g].hashid);
+    QCOMPARE(fast.groups[g].count, slow.groups[g].count);
+    QCOMPARE(fast.groups[g].first, slow.groups[g].first);
+    QVERIFY(memcmp(fast.groups[g].digest, slow.groups[g].digest, 16) == 0);
+  }
+  QVERIFY(fast.files == slow.files);
+  QCOMPARE(fast.duplicates, slow.duplicates);
+  QCOMPARE(fast.duplicate_mb, slow.duplicate_mb);
+  QCOMPARE(fast.total_mb, slow.total_mb);
+  QCOMPARE(fast.progress_upper, slow.progress_upper);
+}
+
+void DuplicatesViewTest::DeletesOnlyTickedFilesResolvedBeforeFirstRemoval() {
+  ui_test::fresh_folder folder;
+  // Table order a0 b0 a1 b1 a2: deleting a0 moves a2, then b1, into freed slots, so tags
+  // taken after the first removal would name other files.
+  for (const char* name : {"a0", "b0", "a1", "b1", "a2"}) {
+    write_song(folder.file(name) + ".mp3", name[0] == 'a' ? 1 : 2, name);
+    QCOMPARE(file_add((folder.file(name) + ".mp3").c_str()), 1);
+  }
+  MainDialog dialog;
+  dialog.show();
+  QCOMPARE(model_of(&dialog)->rowCount(), 2);
+  QCOMPARE(label(&dialog, 1, 1),
+           QStringLiteral("Filesize:%1 - Filename: %2 ")
+               .arg(QFileInfo(QString::fromStdString(folder.file("b1.mp3"))).size())
+               .arg(QString::fromStdString(folder.file("b1.mp3"))));
+
+  // Tick a0 with a real click on its check box, then b1 and a2 through the model.
+  QTreeView* tree = tree_of(&dialog);
+  const QRect row = tree->visualRect(item(&dialog, 0, 0));
+  const int box = tree->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+  const QPoint at(row.left() + tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1 +
+                      box / 2,
+                  row.center().y());
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+  QCOMPARE(item(&dialog, 0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+  tick(&dialog, 1, 1);
+  tick(&dialog, 0, 2);
+
+  press(&dialog, 1012);
+  QCOMPARE(text_of(&dialog, 1009),
+           QStringLiteral("Deleting Mp3-Files...(Deleting Files Completed)"));
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 3 Mp3s"));
+  QVERIFY(!exists(folder.file("a0.mp3")));
+  QVERIFY(!exists(folder.file("b1.mp3")));
+  QVERIFY(!exists(folder.file("a2.mp3")));
+  QVERIFY(exists(folder.file("a1.mp3")));
+  QVERIFY(exists(folder.file("b0.mp3")));
+  QCOMPARE(file_getfilenum(), 2u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+  QCOMPARE(text_of(&dialog, 1011),
+           QStringLiteral("Files in DB : 2 Mp3s ,Size of all Mp3s together : 0 MB"));
+}
+
+void DuplicatesViewTest::TickedGroupsDeleteNothing() {
+  ui_test::fresh_folder folder;
+  for (const char* name : {"x", "y", "gone"}) {
+    write_song(folder.file(name), 4, name);
+    QCOMPARE(file_add(folder.file(name).c_str()), 1);
+  }
+  QCOMPARE(unlink(folder.file("gone").c_str()), 0);
+  MainDialog dialog;
+  tick(&dialog, 0);
+  CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
+  QVERIFY(exists(folder.file("x")));
+  QVERIFY(exists(folder.file("y")));
+  // Still cleaned and rebuilt: the vanished file's entry is gone.
+  QCOMPARE(file_getfilenum(), 2u);
+  QCOMPARE(model_of(&dialog)->rowCount(), 1);
+  QVERIFY(label(&dialog, 0).startsWith(QStringLiteral("2 Files with Hash digest: ")));
+}
+
+void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
+  ui_test::fresh_folder folder;
+  write_song(folder.file("song.mp3"), 6, "song");
+  QCOMPARE(link(folder.file("song.mp3").c_str(), folder.file("hard.mp3").c_str()), 0);
+  QCOMPARE(symlink(folder.file("song.mp3").c_str(), folder.file("soft.mp3").c_str()), 0);
+  write_song(folder.file("copy.mp3"), 6, "copy");
+  for (const char* name : {"song.mp3", "hard.mp3", "soft.mp3", "copy.mp3"})
+    QCOMPARE(file_add(folder.file(name).c_str()), 1);
+  MainDialog dialog;
+  QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 4);
+
+  // Ticking the hard link and the real copy while the original stays: the hard link shares
+  // the original's inode, so deleting it would free nothing; the copy goes.
+  tick(&dialog, 0, 1);
+  tick(&dialog, 0, 3);
+  CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
+  QVERIFY(exists(folder.file("hard.mp3")));
+  QVERIFY(!exists(folder.file("copy.mp3")));
+
+  // The original ticked while a link to it stays unticked: spared too.
+  QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 3);
+  tick(&dialog, 0, 0);
+  tick(&dialog, 0, 1);
+  CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
+  QVERIFY(exists(folder.file("song.mp3")));
+  QVERIFY(exists(folder.file("hard.mp3")));
+}
+
+void DuplicatesViewTest::SparesTickedFileWhoseContentChanged() {
+  ui_test::fresh_folder folder;
+  write_song(folder.file("keep.mp3"), 8, "keep");
+  write_song(folder.file("edited.mp3"), 8, "edited");
+  write_song(folder.file("copy.mp3"), 8, "copy");
+  for (const char* name : {"keep.mp3", "edited.mp3", "copy.mp3"})
+    QCOMPARE(file_add(folder.file(name).c_str()), 1);
+  MainDialog dialog;
+  tick(&dialog, 0, 1);
+  tick(&dialog, 0, 2);
+  // Re-recorded since it was added: no longer a copy of anything listed.
+  write_song(folder.file("edited.mp3"), 99, "edited");
+  CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
+  QVERIFY(exists(folder.file("edited.mp3")));
+  QVERIFY(!exists(folder.file("copy.mp3")));
+  QVERIFY(exists(folder.file("keep.mp3")));
+}
+
+void DuplicatesViewTest::UnlinksChosenPathThatBecameLinkNotItsTarget() {
+  ui_test::fresh_folder folder;
+  testing_support::make_dirs(folder.file("elsewhere"));
+  write_song(folder.file("keep.mp3"), 12, "keep");
+  write_song(folder.file("copy.mp3"), 12, "copy");
+  QCOMPARE(file_add(folder.file("keep.mp3").c_str()), 1);
+  QCOMPARE(file_add(folder.file("copy.mp3").c_str()), 1);
+  MainDialog dialog;
+  tick(&dialog, 0, 1);
+  // The chosen path is replaced by a link to a file outside the database.
+  write_song(folder.file("elsewhere/target.mp3"), 12, "target");
+  QCOMPARE(unlink(folder.file("copy.mp3").c_str()), 0);
+  QCOMPARE(symlink(folder.file("elsewhere/target.mp3").c_str(), folder.file("copy.mp3").c_str()),
+           0);
+  CheckTreeView(&dialog);
+  struct stat st;
+  QVERIFY(lstat(folder.file("copy.mp3").c_str(), &st) != 0);
+  QVERIFY(exists(folder.file("elsewhere/target.mp3")));
+  QVERIFY(exists(folder.file("keep.mp3")));
+}
+
+QTEST_MAIN(DuplicatesViewTest)
+#include "duplicates_view_test.moc"

@@ -1,0 +1,80 @@
+// Shared pieces of the window's tests: a fresh folder as current directory with an empty
+// store and answered boxes, song files built in code, and reading the dialog's texts.
+#ifndef VARNELO_UI_UI_TEST_SUPPORT_H_
+#define VARNELO_UI_UI_TEST_SUPPORT_H_
+
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+
+#include <memory>
+#include <string>
+
+#include "database/mp3_db.h"
+#include "database/tables.h"
+#include "tests/support/mp3_files.h"
+#include "tests/support/temp_dir.h"
+#include "ui/dialog_template.h"
+#include "ui/prompts.h"
+
+namespace ui_test {
+
+// Each test runs in a folder of its own, so "default.mp3db" is a file of that test, with
+// an empty store and every box recorded rather than shown.
+class fresh_folder {
+ public:
+  fresh_folder() : dir_(std::make_unique<testing_support::TempDir>()) {
+    char* cwd = getcwd(nullptr, 0);
+    old_cwd_ = cwd != nullptr ? cwd : "/";
+    free(cwd);
+    if (chdir(dir_->path().c_str()) != 0) qFatal("cannot enter %s", dir_->path().c_str());
+    tables::clear();
+    mp3db_set_scan_workers(1);
+    prompts::reset_seam();
+    prompts::set_answering(true);
+  }
+  ~fresh_folder() {
+    tables::clear();
+    if (chdir(old_cwd_.c_str()) != 0) qWarning("cannot return to %s", old_cwd_.c_str());
+  }
+  const testing_support::TempDir& dir() const { return *dir_; }
+  std::string file(const std::string& name) const { return dir_->file(name); }
+
+ private:
+  std::unique_ptr<testing_support::TempDir> dir_;
+  std::string old_cwd_;
+};
+
+// A song file: the same seed gives the same audio, so the same content digest whatever the
+// tags; title makes the tags (and so the file bytes) differ.
+inline void write_song(const std::string& path, uint32_t seed, const std::string& title = "",
+                       size_t audio_bytes = 4096) {
+  testing_support::mp3_parts parts;
+  parts.audio = testing_support::random_bytes(audio_bytes, seed);
+  parts.has_id3v2 = !title.empty();
+  parts.id3v2_body = title.size() * 3;
+  parts.has_id3v1 = !title.empty();
+  parts.title = title;
+  testing_support::write_file(path, testing_support::make_mp3(parts));
+}
+
+inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+inline QString text_of(const QWidget* dialog, int id) {
+  QWidget* w = dialog_template::find(dialog, id);
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+  return QString();
+}
+
+inline void press(QWidget* dialog, int id) {
+  auto* button = qobject_cast<QAbstractButton*>(dialog_template::find(dialog, id));
+  QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+}  // namespace ui_test
+
+#endif  // VARNELO_UI_UI_TEST_SUPPORT_H_
