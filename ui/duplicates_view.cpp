@@ -62,7 +62,9 @@ struct chosen_file {
 void PrepareTreeView(QTreeView* tree) {
   tree->setModel(new DuplicatesModel(tree));
   tree->setHeaderHidden(true);
-  tree->setRootIsDecorated(true);
+  // Groups stay open: the view has no expand buttons, as every file is meant to be seen.
+  tree->setRootIsDecorated(false);
+  tree->setItemsExpandable(false);
   tree->setUniformRowHeights(true);  // keeps a million rows cheap to lay out and scroll
   tree->setSelectionMode(QAbstractItemView::SingleSelection);
   tree->setDragDropMode(QAbstractItemView::NoDragDrop);
