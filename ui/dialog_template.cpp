@@ -46,8 +46,9 @@ base_units units_of(const QFont& font) {
 }
 
 QRect to_pixels(const base_units& units, int x, int y, int w, int h) {
-  auto px = [&](int dlu) { return dlu * units.x / 4; };
-  auto py = [&](int dlu) { return dlu * units.y / 8; };
+  // Rounded to the nearest pixel, as the system's own mapping of dialog rectangles does.
+  auto px = [&](int dlu) { return (dlu * units.x + 2) / 4; };
+  auto py = [&](int dlu) { return (dlu * units.y + 4) / 8; };
   return QRect(px(x), py(y), px(w), py(h));
 }
 

@@ -140,9 +140,11 @@ void DialogTest::PlacesControlsInDialogUnitsWithFrameBeneath() {
   dialog.show();
   const auto units = dialog_template::units_of(dialog.font());
   QVERIFY(units.x > 0 && units.y > 0);
+  auto px = [&](int dlu) { return qRound(dlu * units.x / 4.0); };
+  auto py = [&](int dlu) { return qRound(dlu * units.y / 8.0); };
   QCOMPARE(dialog_template::find(&dialog, 1012)->geometry(),
-           QRect(497 * units.x / 4, 223 * units.y / 8, 94 * units.x / 4, 27 * units.y / 8));
-  QCOMPARE(dialog.size(), QSize(606 * units.x / 4, 300 * units.y / 8));
+           QRect(px(497), py(223), px(94), py(27)));
+  QCOMPARE(dialog.size(), QSize(px(606), py(300)));
   // Resizing the frame leaves every control where it was.
   const QRect tree_place = dialog_template::find(&dialog, 1000)->geometry();
   dialog.resize(dialog.size() + QSize(200, 100));
