@@ -104,7 +104,7 @@ class DuplicatesViewTest : public QObject {
   void TickedGroupsDeleteNothing();
   void SparesTickedFileThatIsAnUntickedCopyOnDisk();
   void SparesTickedFileWhoseContentChanged();
-  void UnlinksChosenPathThatBecameLinkNotItsTarget();
+  void ChosenPathReplacedOnDiskTakesNothingElse();
 };
 
 void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
@@ -342,24 +342,30 @@ void DuplicatesViewTest::SparesTickedFileWhoseContentChanged() {
   QVERIFY(exists(folder.file("keep.mp3")));
 }
 
-void DuplicatesViewTest::UnlinksChosenPathThatBecameLinkNotItsTarget() {
+void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
   ui_test::fresh_folder folder;
   testing_support::make_dirs(folder.file("elsewhere"));
   write_song(folder.file("keep.mp3"), 12, "keep");
   write_song(folder.file("copy.mp3"), 12, "copy");
-  QCOMPARE(file_add(folder.file("keep.mp3").c_str()), 1);
-  QCOMPARE(file_add(folder.file("copy.mp3").c_str()), 1);
+  write_song(folder.file("other.mp3"), 12, "other");
+  for (const char* name : {"keep.mp3", "copy.mp3", "other.mp3"})
+    QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
   tick(&dialog, 0, 1);
-  // The chosen path is replaced by a link to a file outside the database.
+  tick(&dialog, 0, 2);
+  // One chosen path becomes a link to a file outside the database, the other a folder.
   write_song(folder.file("elsewhere/target.mp3"), 12, "target");
   QCOMPARE(unlink(folder.file("copy.mp3").c_str()), 0);
   QCOMPARE(symlink(folder.file("elsewhere/target.mp3").c_str(), folder.file("copy.mp3").c_str()),
            0);
+  QCOMPARE(unlink(folder.file("other.mp3").c_str()), 0);
+  testing_support::make_dirs(folder.file("other.mp3/inside"));
   CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   struct stat st;
-  QVERIFY(lstat(folder.file("copy.mp3").c_str(), &st) != 0);
+  QVERIFY(lstat(folder.file("copy.mp3").c_str(), &st) != 0);  // the link went, as a link
   QVERIFY(exists(folder.file("elsewhere/target.mp3")));
+  QVERIFY(exists(folder.file("other.mp3/inside")));
   QVERIFY(exists(folder.file("keep.mp3")));
 }
 
