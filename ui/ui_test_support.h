@@ -3,6 +3,7 @@
 #ifndef VARNELO_UI_UI_TEST_SUPPORT_H_
 #define VARNELO_UI_UI_TEST_SUPPORT_H_
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
