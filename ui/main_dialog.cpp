@@ -35,7 +35,10 @@ MainDialog::MainDialog() {
     }
   }
   // During a folder walk the library hands the dialog's pending events to the dialog.
-  mp3db_set_event_pump([](window_handle hwnd) { static_cast<MainDialog*>(hwnd)->pump(); });
+  // A walk started without a window (hwnd null) has nothing to pump.
+  mp3db_set_event_pump([](window_handle hwnd) {
+    if (hwnd != nullptr) static_cast<MainDialog*>(hwnd)->pump();
+  });
   DialogFunc(this, kDialogStart, 0);
 }
 
