@@ -76,10 +76,14 @@ void run(MainDialog& dialog, const char* title, uint32_t files, uint32_t hashes,
   uint64_t checksum = 0;
   const double plain = plain_pass_ms(&checksum);
 
+  // Best of three, like the baseline's best of five: the machine may be shared.
+  double listing = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    auto start = clock_type::now();
+    UpdateTreeView(&dialog);
+    listing = std::min(listing, ms_since(start));
+  }
   auto start = clock_type::now();
-  UpdateTreeView(&dialog);
-  const double listing = ms_since(start);
-  start = clock_type::now();
   QCoreApplication::processEvents();  // lay out and paint the first screen
   const double painted = ms_since(start);
 
