@@ -106,7 +106,7 @@ class CliCase(unittest.TestCase):
         self._tmp.cleanup()
 
     def run_cli(self, *args, db=True, input_bytes=None, timeout=120):
-        argv = [CLI] + (["--db", self.db] if db else []) + [str(a) for a in args]
+        argv = [CLI] + (["--db", self.db] if db else []) + [os.fsdecode(a) for a in args]
         return subprocess.run(argv, cwd=self.root, capture_output=True, timeout=timeout,
                               input=input_bytes)
 
@@ -430,7 +430,7 @@ class Prune(CliCase):
     def test_changed_copy_is_skipped_and_reported(self):
         lib, _ = self.make_library()
         self.ok("scan", lib)
-        changed = os.path.join(lib, "b/one copy.mp3")
+        changed = self.group_paths(audio(1))[1]
         write(changed, make_mp3(audio(99), 200, "Copy Title"))
         r = self.run_cli("prune")
         self.assertEqual(r.returncode, 1)
@@ -439,23 +439,32 @@ class Prune(CliCase):
         self.assertTrue(os.path.exists(changed))
         self.assertIn(changed, self.entries())
 
+    def group_paths(self, digest_of_audio):
+        """The paths of the group of that audio, in the listing's (index) order."""
+        digest = hashlib.md5(digest_of_audio).hexdigest()
+        [group] = [g for g in self.dupes_json()["groups"] if g["digest"] == digest]
+        return [f["path"] for f in group["files"]]
+
     def test_last_copy_survives_when_the_kept_one_is_gone_or_changed(self):
         lib, _ = self.make_library()
         self.ok("scan", lib)
-        os.remove(os.path.join(lib, "a/one.mp3"))           # first of its group: gone
-        write(os.path.join(lib, "a/two.mp3"), b"ID3")       # first of its group: changed
-        write(os.path.join(lib, "big/x.mp3"), b"x" * 10)    # every copy changed
-        write(os.path.join(lib, "big/y.mp3"), b"y" * 10)
+        one = self.group_paths(audio(1))
+        two = self.group_paths(audio(2))
+        big = self.group_paths(audio(7, int(1.5 * MIB)))
+        os.remove(one[0])                  # the copy to keep is gone
+        write(two[0], b"ID3")              # the copy to keep changed
+        for path in big:                   # every copy changed
+            write(path, b"changed")
         r = self.run_cli("prune")
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(sum(os.path.exists(os.path.join(lib, p))
-                             for p in ("b/one copy.mp3", "c/d/one again.mp3")), 1)
-        self.assertTrue(os.path.exists(os.path.join(lib, "b/one copy.mp3")))
-        self.assertTrue(os.path.exists(os.path.join(lib, "a/two.mp3")))
-        self.assertTrue(os.path.exists(os.path.join(lib, "b/two.mp3")))
+        self.assertTrue(os.path.exists(one[1]))
+        self.assertFalse(os.path.exists(one[2]))
+        self.assertTrue(os.path.exists(two[0]))
+        self.assertTrue(os.path.exists(two[1]))
+        self.assertIn(f"varnelo-cli: warning: {two[0]}: skipped: its content changed".encode(),
+                      r.stderr)
+        self.assertTrue(all(os.path.exists(p) for p in big))
         self.assertIn(b"left alone", r.stderr)
-        self.assertTrue(os.path.exists(os.path.join(lib, "big/x.mp3")))
-        self.assertTrue(os.path.exists(os.path.join(lib, "big/y.mp3")))
 
     def test_same_file_under_two_names_is_never_deleted(self):
         real = os.path.join(self.root, "real")
@@ -475,13 +484,13 @@ class Prune(CliCase):
         self.ok("scan", lib)
         outside = os.path.join(self.root, "outside.mp3")
         write(outside, make_mp3(audio(2), 7, "Outside"))
-        dup = os.path.join(lib, "b/two.mp3")
+        kept, dup = self.group_paths(audio(2))
         os.remove(dup)
         os.symlink(outside, dup)
         self.ok("prune")
         self.assertFalse(os.path.lexists(dup))
         self.assertTrue(os.path.exists(outside))
-        self.assertTrue(os.path.exists(os.path.join(lib, "a/two.mp3")))
+        self.assertTrue(os.path.exists(kept))
 
 
 # ---- Ctrl-C during a scan --------------------------------------------------------------------
