@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "database/mp3_db.h"
+#include "database/tables.h"
 
 namespace {
 
@@ -22,6 +23,12 @@ struct file_closer {
 }  // namespace
 
 database_session::database_session(const std::string& name) { file_setdb(name.c_str()); }
+
+database_session::~database_session() {
+  // The store offers no unload without a save; a run that only read the database releases
+  // the tables directly so that nothing the store owns outlives the run.
+  tables::clear();
+}
 
 std::string database_session::path() const {
   const char* name = file_getdbname();

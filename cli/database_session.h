@@ -16,6 +16,10 @@ class database_session {
   // Names the database file as the window does (".mp3db" is appended unless the name
   // contains it). Nothing is read yet.
   explicit database_session(const std::string& name);
+  // Releases whatever the store still holds (a run that saved nothing), without writing.
+  ~database_session();
+  database_session(const database_session&) = delete;
+  database_session& operator=(const database_session&) = delete;
 
   // The file name after naming, as the store holds it.
   std::string path() const;
