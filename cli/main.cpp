@@ -61,6 +61,10 @@ int run_command(const std::string& name, const command_line& args, const console
 
   database_session session(args.db);
   if (!session.load(out)) return kExitFailure;
+  // Commands that only read keep the default signals: Ctrl-C ends them at once.
+  if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune") {
+    catch_interrupts();
+  }
 
   int status = kExitSuccess;
   if (name == "scan") {
@@ -119,7 +123,9 @@ int main(int argc, char** argv) {
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();
-  scan->footer("Ctrl-C stops the walk; the files added before the stop are saved.");
+  scan->footer(
+      "Ctrl-C stops the walk; the files added before the stop are saved (a second Ctrl-C\n"
+      "quits at once, leaving the database file as it was before the scan).");
 
   CLI::App* add = app.add_subcommand("add", "Add single files");
   add->add_option("FILE", args.paths, "Files to add")->required();
@@ -170,7 +176,6 @@ int main(int argc, char** argv) {
   std::unique_ptr<FILE, null_sink_closer> null_sink;
   if (args.quiet) null_sink.reset(fopen("/dev/null", "w"));
   mp3db_set_diagnostics(null_sink ? null_sink.get() : stderr);
-  catch_interrupts();
 
   int status = run_command(app.get_subcommands().front()->get_name(), args, out);
   mp3db_set_diagnostics(nullptr);
