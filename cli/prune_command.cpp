@@ -111,6 +111,12 @@ void prune_group(const group_plan& group, const prune_options& options, const co
   }
   const std::string& kept = group.files[*keeper].path;
   std::optional<struct stat> kept_identity = identity_of(kept);
+  if (!kept_identity) {
+    // Without the kept file's identity a copy that is the same file could not be told apart.
+    out.warning("%s: group left alone: %s", kept.c_str(), reason_of(errno).c_str());
+    totals.trouble = true;
+    return;
+  }
   printf("keep: %s\n", kept.c_str());
   for (size_t i = 0; i < group.files.size(); ++i) {
     if (i == *keeper) continue;
@@ -123,7 +129,7 @@ void prune_group(const group_plan& group, const prune_options& options, const co
     }
     // Two entries can name one file (a folder link, a hard link): deleting it through the
     // other name would delete the copy that is kept.
-    if (kept_identity && same_file(*identity, *kept_identity)) {
+    if (same_file(*identity, *kept_identity)) {
       out.note("%s: skipped: the same file on disk as the kept %s", file.path.c_str(),
                kept.c_str());
       continue;
