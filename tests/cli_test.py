@@ -75,6 +75,11 @@ def read_database(path):
     return digests, files
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def snapshot(root):
     """Every path under root with its kind, bytes and modification time."""
     result = {}
@@ -185,7 +190,7 @@ class UsageAndExitStatus(CliCase):
     def test_unloadable_database_fails_and_stays_untouched(self):
         lib, _ = self.make_library()
         self.ok("scan", lib)
-        good = open(self.db, "rb").read()
+        good = read_bytes(self.db)
         cases = {
             "garbage": b"this is no database at all",
             "short": good[:10],
@@ -201,7 +206,7 @@ class UsageAndExitStatus(CliCase):
                 self.assertEqual(r.returncode, 1, (what, command))
                 self.assertIn(f"varnelo-cli: error: {self.db}: cannot load the database: "
                               "not a valid database file".encode(), r.stderr)
-                self.assertEqual(open(self.db, "rb").read(), content, (what, command))
+                self.assertEqual(read_bytes(self.db), content, (what, command))
                 self.assertEqual(os.stat(self.db).st_mtime_ns, 1)
         os.remove(self.db)
         os.mkdir(self.db)
@@ -216,7 +221,7 @@ class UsageAndExitStatus(CliCase):
             self.assertEqual(r.returncode, 1)
             self.assertIn(b"cannot load the database: Permission denied", r.stderr)
             os.chmod(self.db, 0o644)
-            self.assertEqual(open(self.db, "rb").read(), good)
+            self.assertEqual(read_bytes(self.db), good)
 
     def test_stdout_carries_only_data(self):
         lib, _ = self.make_library()
@@ -491,6 +496,45 @@ class Prune(CliCase):
         self.assertFalse(os.path.lexists(dup))
         self.assertTrue(os.path.exists(outside))
         self.assertTrue(os.path.exists(kept))
+
+
+# ---- Progress of a scan ----------------------------------------------------------------------
+
+class ScanProgress(CliCase):
+    def test_progress_is_plain_lines_off_a_terminal_and_none_when_quiet(self):
+        lib, _ = self.make_library()
+        r = self.ok("scan", lib)
+        lines = r.stderr.decode().splitlines()
+        self.assertTrue(any(l.startswith("varnelo-cli: scanning: ") and " files added, in " in l
+                            for l in lines), lines)
+        self.assertNotIn("\r", r.stderr.decode())
+        self.assertIn(f"varnelo-cli: scan: 9 files added from {lib}", lines)
+        os.remove(self.db)
+        r = self.ok("-q", "scan", lib)
+        self.assertEqual(r.stderr, b"")
+        self.assertEqual(len(self.entries()), 9)
+
+    def test_progress_rewrites_one_line_on_a_terminal(self):
+        import pty
+        lib, _ = self.make_library()
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([CLI, "--db", self.db, "scan", lib], cwd=self.root,
+                                stdout=subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal is gone once the program ended
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        self.assertEqual(proc.wait(timeout=60), 0)
+        self.assertIn(b"\r\x1b[Kscanning: ", seen)
+        self.assertNotIn(b"varnelo-cli: scanning:", seen)
+        self.assertIn(b"\r\x1b[Kvarnelo-cli: scan: 9 files added", seen)
 
 
 # ---- Ctrl-C during a scan --------------------------------------------------------------------
