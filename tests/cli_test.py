@@ -555,11 +555,17 @@ class InterruptedScan(CliCase):
         proc = subprocess.Popen([CLI, "--db", self.db, "scan", lib], cwd=self.root,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         # The first progress line comes with the first file, so the stop falls inside the walk.
-        ready, _, _ = select.select([proc.stderr], [], [], 60)
-        line = proc.stderr.readline() if ready else b""
+        head = b""
+        line = b""
+        while b"scanning:" not in line:
+            ready, _, _ = select.select([proc.stderr], [], [], 60)
+            line = proc.stderr.readline() if ready else b""
+            if not line:
+                break
+            head += line
         proc.send_signal(signal.SIGINT)
         _out, err = proc.communicate(timeout=120)
-        err = line + err
+        err = head + err
         if b"scanning:" not in line:
             self.skipTest("the scan ended before a progress line: " + err.decode(errors="replace"))
         self.assertEqual(proc.returncode, 1, err)
