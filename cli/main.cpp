@@ -27,8 +27,10 @@ constexpr const char* kDupesFooter =
     "Text: one block per group, a header line \"N Files with Hash digest: HEX\" and one path\n"
     "per line, blocks separated by a blank line.\n"
     "-0: each path followed by a NUL byte, each group ended by one more NUL byte.\n"
-    "--json: {\"groups\": [{\"digest\", \"count\", \"files\": [{\"path\", \"size\", \"index\"}]}],\n"
-    "\"statistics\": {\"duplicates\", \"duplicate_mb\", \"files\", \"total_mb\"}}. The document is\n"
+    "--json: {\"groups\": [{\"digest\", \"count\", \"files\": [{\"path\", \"size\", "
+    "\"index\"}]}],\n"
+    "\"statistics\": {\"duplicates\", \"duplicate_mb\", \"files\", \"total_mb\"}}. The document "
+    "is\n"
     "always valid UTF-8: in a path that is not valid UTF-8 each invalid byte is written as\n"
     "U+FFFD, and the file gets \"path_hex\", the exact bytes of the path in hexadecimal.\n"
     "The summary \"found N duplicates in DB! Which take M MB of space.\" goes to standard error.";
@@ -141,16 +143,18 @@ int main(int argc, char** argv) {
   dupes->footer(kDupesFooter);
 
   CLI::App* prune = app.add_subcommand("prune", "Delete every duplicate but one in each group");
-  CLI::Option* keep =
-      prune->add_option("--keep", args.keep, "Which copy to keep: first (lowest index) or shortest-path")
-          ->check(CLI::IsMember({"first", "shortest-path"}))
-          ->capture_default_str();
+  CLI::Option* keep = prune
+                          ->add_option("--keep", args.keep,
+                                       "Which copy to keep: first (lowest index) or shortest-path")
+                          ->check(CLI::IsMember({"first", "shortest-path"}))
+                          ->capture_default_str();
   prune->add_option("--keep-in", args.keep_in, "Keep a copy under this folder where there is one")
       ->excludes(keep);
   prune->add_flag("-n,--dry-run", args.dry_run, "Print the plan; delete nothing");
   prune->footer(kPruneFooter);
 
-  CLI::App* search = app.add_subcommand("search", "Files whose path or ID3v1 title holds every word");
+  CLI::App* search =
+      app.add_subcommand("search", "Files whose path or ID3v1 title holds every word");
   search->add_option("WORDS", args.paths, "Words (letter case of A-Z ignored)")->required();
 
   CLI::App* digest = app.add_subcommand("digest", "Content digests in md5sum's format");

@@ -172,8 +172,9 @@ int run_prune(const prune_options& options, const console& out) {
     prune_group(group, options, out, totals);
     fflush(stdout);
   }
-  out.note("prune: %s %d files in %zu groups, %lld MB", options.dry_run ? "would delete" : "deleted",
-           totals.deleted, plan.size(), static_cast<long long>(totals.megabytes));
+  out.note("prune: %s %d files in %zu groups, %lld MB",
+           options.dry_run ? "would delete" : "deleted", totals.deleted, plan.size(),
+           static_cast<long long>(totals.megabytes));
   if (interrupted()) {
     out.error("prune interrupted; the files deleted before the stop are recorded");
     return kExitFailure;
