@@ -1,0 +1,80 @@
+// search, digest and info: the commands that only read.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/paths.h"
+#include "database/mp3_db.h"
+
+namespace {
+
+struct free_deleter {
+  void operator()(void* p) const { free(p); }
+};
+
+// md5sum's line for a name with a backslash or a line end: those are escaped and the
+// line starts with a backslash, so that checkers read the name back exactly.
+std::string md5sum_line(const std::string& hex, const std::string& name) {
+  if (name.find_first_of("\\\n\r") == std::string::npos) return hex + "  " + name;
+  std::string escaped;
+  for (char c : name) {
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else {
+      escaped += c;
+    }
+  }
+  return "\\" + hex + "  " + escaped;
+}
+
+}  // namespace
+
+int run_search(const std::vector<std::string>& words, const console&) {
+  std::string text;
+  for (const std::string& word : words) {
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  get_fileentriesbyname(text.c_str());
+  for (int32_t index = get_fileentriesbyname(nullptr); index != -1;
+       index = get_fileentriesbyname(nullptr)) {
+    const fileentry* entry = db_getfileentry(index);
+    if (entry != nullptr) printf("%s\n", entry->filename);
+  }
+  return kExitSuccess;
+}
+
+int run_digest(const std::vector<std::string>& files, const console& out) {
+  int status = kExitSuccess;
+  for (const std::string& name : files) {
+    std::unique_ptr<unsigned char, free_deleter> digest(md5_hashfile_fast(name.c_str()));
+    if (!digest) {
+      std::string reason = unreadable_reason(name);
+      if (reason == "readable") reason = "no audio content to digest";
+      out.error("%s: cannot digest: %s", name.c_str(), reason.c_str());
+      status = kExitFailure;
+      continue;
+    }
+    printf("%s\n", md5sum_line(to_hex(digest.get(), 16), name).c_str());
+  }
+  return status;
+}
+
+int run_info(const database_session& session, const console&) {
+  printf("database: %s\n", session.path().c_str());
+  printf("files: %u\n", file_getfilenum());
+  printf("digests: %u\n", file_gethashnum());
+  std::optional<uint32_t> stamp = session.stamp();
+  if (stamp) {
+    printf("stamp: %u\n", *stamp);
+  } else {
+    printf("stamp: none (%s)\n", session.file_exists() ? "no complete header" : "no file yet");
+  }
+  return kExitSuccess;
+}
