@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "database/mp3_db.h"
-#include "database/tables.h"
 
 namespace {
 
@@ -25,9 +24,8 @@ struct file_closer {
 database_session::database_session(const std::string& name) { file_setdb(name.c_str()); }
 
 database_session::~database_session() {
-  // The store offers no unload without a save; a run that only read the database releases
-  // the tables directly so that nothing the store owns outlives the run.
-  tables::clear();
+  // A run that saved nothing still releases what the store holds.
+  file_unloaddb();
 }
 
 std::string database_session::path() const {

@@ -156,6 +156,10 @@ int createdir();       // always 0
 
 // ---- Beyond the core: hooks for the programs on top ----
 
+// Releases every entry and digest without writing anything; the name stays. For programs
+// that only read the database and end without saving.
+void file_unloaddb();
+
 // Where diagnostic lines go (standard output by default; null restores it).
 void mp3db_set_diagnostics(FILE* sink);
 // The function that handles a window's pending events during a folder walk; null for none.

@@ -156,6 +156,8 @@ int file_closedb() {
   return 1;
 }
 
+void file_unloaddb() { tables::clear(); }
+
 const char* file_getdbname() { return dbname; }
 uint32_t file_gethashnum() { return tables::hashnum(); }
 uint32_t file_getfilenum() { return tables::filenum(); }

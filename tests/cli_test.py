@@ -568,6 +568,9 @@ class InterruptedScan(CliCase):
         err = head + err
         if b"scanning:" not in line:
             self.skipTest("the scan ended before a progress line: " + err.decode(errors="replace"))
+        if proc.returncode == 0 and b"scan interrupted" not in err:
+            # On a fast machine the whole walk can end between the progress line and the signal.
+            self.skipTest("the scan ended before the signal arrived")
         self.assertEqual(proc.returncode, 1, err)
         self.assertIn(b"scan interrupted", err)
         reported = [int(l.split(b"scanning: ")[1].split()[0]) for l in err.splitlines()
