@@ -1,0 +1,20 @@
+// The vector kernels behind md5_lanes_compress, one per instruction set. Each is compiled
+// with its own flags and may only be called once the processor is known to support them.
+#ifndef VARNELO_DIGEST_MD5_LANES_KERNELS_H_
+#define VARNELO_DIGEST_MD5_LANES_KERNELS_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__x86_64__)
+#define MD5_LANES_X86 1
+
+constexpr int kMd5LanesAvx2Width = 8;
+constexpr int kMd5LanesAvx512Width = 16;
+
+// As md5_lanes_compress, for the given width of lanes.
+void md5_lanes_compress_avx2(uint32_t* chain, const uint8_t* const* data, size_t blocks);
+void md5_lanes_compress_avx512(uint32_t* chain, const uint8_t* const* data, size_t blocks);
+#endif
+
+#endif  // VARNELO_DIGEST_MD5_LANES_KERNELS_H_
