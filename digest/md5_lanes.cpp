@@ -13,7 +13,8 @@ constexpr int kScalarWidth = 4;
 struct ops32 {
   using V = uint32_t;
   static MD5_LANES_INLINE V add(V a, V b) { return a + b; }
-  static MD5_LANES_INLINE V constant(uint32_t c) { return c; }
+  template <int I>
+  static MD5_LANES_INLINE V constant() { return md5_lanes_rounds::kT[I]; }
   template <int S>
   static MD5_LANES_INLINE V rotl(V x) { return (x << S) | (x >> (32 - S)); }
   template <int R>
@@ -41,6 +42,17 @@ void compress_scalar(uint32_t* chain, const uint8_t* const* data, size_t blocks)
 }
 
 }  // namespace
+
+#if defined(MD5_LANES_X86)
+const uint32_t md5_lanes_step_constants[64] = {
+#define T(i) md5_lanes_rounds::kT[i]
+    T(0),  T(1),  T(2),  T(3),  T(4),  T(5),  T(6),  T(7),  T(8),  T(9),  T(10), T(11), T(12),
+    T(13), T(14), T(15), T(16), T(17), T(18), T(19), T(20), T(21), T(22), T(23), T(24), T(25),
+    T(26), T(27), T(28), T(29), T(30), T(31), T(32), T(33), T(34), T(35), T(36), T(37), T(38),
+    T(39), T(40), T(41), T(42), T(43), T(44), T(45), T(46), T(47), T(48), T(49), T(50), T(51),
+    T(52), T(53), T(54), T(55), T(56), T(57), T(58), T(59), T(60), T(61), T(62), T(63)};
+#undef T
+#endif
 
 int md5_lanes_available(md5_lanes_path path) {
   switch (path) {

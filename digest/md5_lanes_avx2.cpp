@@ -11,7 +11,11 @@ namespace {
 struct ops256 {
   using V = __m256i;
   static MD5_LANES_INLINE V add(V a, V b) { return _mm256_add_epi32(a, b); }
-  static MD5_LANES_INLINE V constant(uint32_t c) { return _mm256_set1_epi32(static_cast<int>(c)); }
+  // Read from memory, so that the addition takes it broadcast from there.
+  template <int I>
+  static MD5_LANES_INLINE V constant() {
+    return _mm256_set1_epi32(static_cast<int>(md5_lanes_step_constants[I]));
+  }
   template <int S>
   static MD5_LANES_INLINE V rotl(V x) {
     return _mm256_or_si256(_mm256_slli_epi32(x, S), _mm256_srli_epi32(x, 32 - S));
@@ -35,17 +39,20 @@ struct ops256 {
 // lane).
 MD5_LANES_INLINE void transpose(const __m256i* r, __m256i* x) {
   __m256i t[8], u[8];
+  MD5_LANES_UNROLL
   for (int k = 0; k < 8; k += 2) {
     t[k] = _mm256_unpacklo_epi32(r[k], r[k + 1]);
     t[k + 1] = _mm256_unpackhi_epi32(r[k], r[k + 1]);
   }
   // u[4g + j]: 128-bit half q holds word 4q + j of lanes 4g .. 4g + 3.
+  MD5_LANES_UNROLL
   for (int g = 0; g < 2; ++g) {
     u[4 * g + 0] = _mm256_unpacklo_epi64(t[4 * g], t[4 * g + 2]);
     u[4 * g + 1] = _mm256_unpackhi_epi64(t[4 * g], t[4 * g + 2]);
     u[4 * g + 2] = _mm256_unpacklo_epi64(t[4 * g + 1], t[4 * g + 3]);
     u[4 * g + 3] = _mm256_unpackhi_epi64(t[4 * g + 1], t[4 * g + 3]);
   }
+  MD5_LANES_UNROLL
   for (int j = 0; j < 4; ++j) {
     x[j] = _mm256_permute2x128_si256(u[j], u[4 + j], 0x20);
     x[4 + j] = _mm256_permute2x128_si256(u[j], u[4 + j], 0x31);
@@ -62,27 +69,32 @@ void md5_lanes_compress_avx2(uint32_t* chain, const uint8_t* const* data, size_t
   const uint8_t* p[W];
   size_t stride[W];
   alignas(32) int32_t active[W];
+  MD5_LANES_UNROLL
   for (int l = 0; l < W; ++l) {
     p[l] = data[l] ? data[l] : kIdleBlock;
     stride[l] = data[l] ? 64 : 0;
     active[l] = data[l] ? -1 : 0;
   }
   __m256i v[4];
+  MD5_LANES_UNROLL
   for (int k = 0; k < 4; ++k) {
     v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chain + k * W));
   }
   for (size_t b = 0; b < blocks; ++b) {
     __m256i r[8], x[16];
     for (int half = 0; half < 2; ++half) {
+      MD5_LANES_UNROLL
       for (int l = 0; l < W; ++l) {
         r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[l] + 32 * half));
       }
       transpose(r, x + 8 * half);
     }
+    MD5_LANES_UNROLL
     for (int l = 0; l < W; ++l) p[l] += stride[l];
     md5_lanes_rounds::compress<ops256>(v, x);
   }
   __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(active));
+  MD5_LANES_UNROLL
   for (int k = 0; k < 4; ++k) _mm256_maskstore_epi32(reinterpret_cast<int*>(chain + k * W), mask, v[k]);
 }
 #endif

@@ -19,7 +19,11 @@ using md5_lanes_rounds::round_f;
 struct ops512 {
   using V = __m512i;
   static MD5_LANES_INLINE V add(V a, V b) { return _mm512_add_epi32(a, b); }
-  static MD5_LANES_INLINE V constant(uint32_t c) { return _mm512_set1_epi32(static_cast<int>(c)); }
+  // Read from memory, so that the addition takes it broadcast from there.
+  template <int I>
+  static MD5_LANES_INLINE V constant() {
+    return _mm512_set1_epi32(static_cast<int>(md5_lanes_step_constants[I]));
+  }
   template <int S>
   static MD5_LANES_INLINE V rotl(V x) { return _mm512_rol_epi32(x, S); }
   // The truth table of the round function, read off the three canonical input patterns.
@@ -32,11 +36,13 @@ struct ops512 {
 // Turns 16 rows (one lane's block each) into 16 columns (one message word of every lane).
 MD5_LANES_INLINE void transpose(const __m512i* r, __m512i* x) {
   __m512i t[16], u[16];
+  MD5_LANES_UNROLL
   for (int k = 0; k < 16; k += 2) {
     t[k] = _mm512_unpacklo_epi32(r[k], r[k + 1]);
     t[k + 1] = _mm512_unpackhi_epi32(r[k], r[k + 1]);
   }
   // u[4g + j]: 128-bit chunk q holds word 4q + j of lanes 4g .. 4g + 3.
+  MD5_LANES_UNROLL
   for (int g = 0; g < 4; ++g) {
     u[4 * g + 0] = _mm512_unpacklo_epi64(t[4 * g], t[4 * g + 2]);
     u[4 * g + 1] = _mm512_unpackhi_epi64(t[4 * g], t[4 * g + 2]);
@@ -44,6 +50,7 @@ MD5_LANES_INLINE void transpose(const __m512i* r, __m512i* x) {
     u[4 * g + 3] = _mm512_unpackhi_epi64(t[4 * g + 1], t[4 * g + 3]);
   }
   // What is left is a 4 x 4 transpose of 128-bit chunks for each j.
+  MD5_LANES_UNROLL
   for (int j = 0; j < 4; ++j) {
     __m512i s0 = _mm512_shuffle_i32x4(u[j], u[4 + j], 0x44);
     __m512i s1 = _mm512_shuffle_i32x4(u[j], u[4 + j], 0xee);
@@ -66,15 +73,18 @@ void md5_lanes_compress_avx512(uint32_t* chain, const uint8_t* const* data, size
   const uint8_t* p[W];
   size_t stride[W];
   __mmask16 active = 0;
+  MD5_LANES_UNROLL
   for (int l = 0; l < W; ++l) {
     p[l] = data[l] ? data[l] : kIdleBlock;
     stride[l] = data[l] ? 64 : 0;
     if (data[l]) active = static_cast<__mmask16>(active | (1u << l));
   }
   __m512i v[4];
+  MD5_LANES_UNROLL
   for (int k = 0; k < 4; ++k) v[k] = _mm512_loadu_si512(chain + k * W);
   for (size_t b = 0; b < blocks; ++b) {
     __m512i r[16], x[16];
+    MD5_LANES_UNROLL
     for (int l = 0; l < W; ++l) {
       r[l] = _mm512_loadu_si512(p[l]);
       p[l] += stride[l];
@@ -82,6 +92,7 @@ void md5_lanes_compress_avx512(uint32_t* chain, const uint8_t* const* data, size
     transpose(r, x);
     md5_lanes_rounds::compress<ops512>(v, x);
   }
+  MD5_LANES_UNROLL
   for (int k = 0; k < 4; ++k) _mm512_mask_storeu_epi32(chain + k * W, active, v[k]);
 }
 #endif

@@ -9,6 +9,9 @@
 #if defined(__x86_64__)
 #define MD5_LANES_X86 1
 
+// RFC 1321's T[i], opaque to the kernels so that they add it from memory.
+extern const uint32_t md5_lanes_step_constants[64];
+
 constexpr int kMd5LanesAvx2Width = 8;
 constexpr int kMd5LanesAvx512Width = 16;
 

@@ -17,6 +17,15 @@
 #define MD5_LANES_INLINE inline
 #endif
 
+// The loops over lanes and words must become straight code so the vectors stay in registers.
+#if defined(__clang__)
+#define MD5_LANES_UNROLL _Pragma("clang loop unroll(full)")
+#elif defined(__GNUC__)
+#define MD5_LANES_UNROLL _Pragma("GCC unroll 16")
+#else
+#define MD5_LANES_UNROLL
+#endif
+
 namespace {
 namespace md5_lanes_rounds {
 
@@ -56,7 +65,7 @@ template <class Ops, int I>
 MD5_LANES_INLINE void step(typename Ops::V* s, const typename Ops::V* x) {
   using V = typename Ops::V;
   constexpr int a = (4 - I % 4) % 4, b = (a + 1) % 4, c = (a + 2) % 4, d = (a + 3) % 4;
-  V sum = Ops::add(Ops::add(x[word_of(I)], Ops::constant(kT[I])), s[a]);
+  V sum = Ops::add(Ops::add(x[word_of(I)], Ops::template constant<I>()), s[a]);
   sum = Ops::add(sum, Ops::template round<I / 16>(s[b], s[c], s[d]));
   s[a] = Ops::add(s[b], Ops::template rotl<kShift[I / 16][I % 4]>(sum));
 }
@@ -72,6 +81,7 @@ template <class Ops>
 MD5_LANES_INLINE void compress(typename Ops::V* chain, const typename Ops::V* x) {
   typename Ops::V s[4] = {chain[0], chain[1], chain[2], chain[3]};
   all_steps<Ops>(s, x, std::make_integer_sequence<int, 64>());
+  MD5_LANES_UNROLL
   for (int k = 0; k < 4; ++k) chain[k] = Ops::add(chain[k], s[k]);
 }
 
