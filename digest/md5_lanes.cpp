@@ -25,19 +25,19 @@ void compress_scalar(uint32_t* chain, const uint8_t* const* data, size_t blocks)
   for (int l = 0; l < kScalarWidth; ++l) {
     const uint8_t* p = data[l];
     if (!p) continue;
-    uint32_t v[4] = {chain[l], chain[kScalarWidth + l], chain[2 * kScalarWidth + l],
-                     chain[3 * kScalarWidth + l]};
+    uint32_t v[1][4] = {{chain[l], chain[kScalarWidth + l], chain[2 * kScalarWidth + l],
+                        chain[3 * kScalarWidth + l]}};
     for (size_t b = 0; b < blocks; ++b, p += 64) {
       // Words are assembled byte by byte: any byte order, any alignment.
-      uint32_t x[16];
+      uint32_t x[1][16];
       for (int j = 0; j < 16; ++j) {
-        x[j] = static_cast<uint32_t>(p[4 * j]) | static_cast<uint32_t>(p[4 * j + 1]) << 8 |
+        x[0][j] = static_cast<uint32_t>(p[4 * j]) | static_cast<uint32_t>(p[4 * j + 1]) << 8 |
                static_cast<uint32_t>(p[4 * j + 2]) << 16 |
                static_cast<uint32_t>(p[4 * j + 3]) << 24;
       }
-      md5_lanes_rounds::compress<ops32>(v, x);
+      md5_lanes_rounds::compress<ops32, 1>(v, x);
     }
-    for (int k = 0; k < 4; ++k) chain[k * kScalarWidth + l] = v[k];
+    for (int k = 0; k < 4; ++k) chain[k * kScalarWidth + l] = v[0][k];
   }
 }
 

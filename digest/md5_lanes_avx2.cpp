@@ -64,37 +64,49 @@ alignas(64) const uint8_t kIdleBlock[64] = {};
 }  // namespace
 
 void md5_lanes_compress_avx2(uint32_t* chain, const uint8_t* const* data, size_t blocks) {
-  constexpr int W = kMd5LanesAvx2Width;
+  constexpr int G = kMd5LanesAvx2Groups, W = 8 * G;
   // Idle lanes read a block of zeros in place and keep their chain.
   const uint8_t* p[W];
   size_t stride[W];
   alignas(32) int32_t active[W];
-  MD5_LANES_UNROLL
   for (int l = 0; l < W; ++l) {
     p[l] = data[l] ? data[l] : kIdleBlock;
     stride[l] = data[l] ? 64 : 0;
     active[l] = data[l] ? -1 : 0;
   }
-  __m256i v[4];
+  __m256i v[G][4];
   MD5_LANES_UNROLL
-  for (int k = 0; k < 4; ++k) {
-    v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chain + k * W));
+  for (int g = 0; g < G; ++g) {
+    MD5_LANES_UNROLL
+    for (int k = 0; k < 4; ++k) {
+      v[g][k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chain + k * W + 8 * g));
+    }
   }
   for (size_t b = 0; b < blocks; ++b) {
-    __m256i r[8], x[16];
-    for (int half = 0; half < 2; ++half) {
+    __m256i x[G][16];
+    MD5_LANES_UNROLL
+    for (int g = 0; g < G; ++g) {
       MD5_LANES_UNROLL
-      for (int l = 0; l < W; ++l) {
-        r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[l] + 32 * half));
+      for (int half = 0; half < 2; ++half) {
+        __m256i r[8];
+        MD5_LANES_UNROLL
+        for (int l = 0; l < 8; ++l) {
+          r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[8 * g + l] + 32 * half));
+        }
+        transpose(r, x[g] + 8 * half);
       }
-      transpose(r, x + 8 * half);
     }
     MD5_LANES_UNROLL
     for (int l = 0; l < W; ++l) p[l] += stride[l];
-    md5_lanes_rounds::compress<ops256>(v, x);
+    md5_lanes_rounds::compress<ops256, G>(v, x);
   }
-  __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(active));
   MD5_LANES_UNROLL
-  for (int k = 0; k < 4; ++k) _mm256_maskstore_epi32(reinterpret_cast<int*>(chain + k * W), mask, v[k]);
+  for (int g = 0; g < G; ++g) {
+    __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(active + 8 * g));
+    MD5_LANES_UNROLL
+    for (int k = 0; k < 4; ++k) {
+      _mm256_maskstore_epi32(reinterpret_cast<int*>(chain + k * W + 8 * g), mask, v[g][k]);
+    }
+  }
 }
 #endif

@@ -68,31 +68,40 @@ alignas(64) const uint8_t kIdleBlock[64] = {};
 }  // namespace
 
 void md5_lanes_compress_avx512(uint32_t* chain, const uint8_t* const* data, size_t blocks) {
-  constexpr int W = kMd5LanesAvx512Width;
+  constexpr int G = kMd5LanesAvx512Groups, W = 16 * G;
   // Idle lanes read a block of zeros in place and keep their chain.
   const uint8_t* p[W];
   size_t stride[W];
-  __mmask16 active = 0;
-  MD5_LANES_UNROLL
+  __mmask16 active[G] = {};
   for (int l = 0; l < W; ++l) {
     p[l] = data[l] ? data[l] : kIdleBlock;
     stride[l] = data[l] ? 64 : 0;
-    if (data[l]) active = static_cast<__mmask16>(active | (1u << l));
+    if (data[l]) active[l / 16] = static_cast<__mmask16>(active[l / 16] | (1u << (l % 16)));
   }
-  __m512i v[4];
+  __m512i v[G][4];
   MD5_LANES_UNROLL
-  for (int k = 0; k < 4; ++k) v[k] = _mm512_loadu_si512(chain + k * W);
-  for (size_t b = 0; b < blocks; ++b) {
-    __m512i r[16], x[16];
+  for (int g = 0; g < G; ++g) {
     MD5_LANES_UNROLL
-    for (int l = 0; l < W; ++l) {
-      r[l] = _mm512_loadu_si512(p[l]);
-      p[l] += stride[l];
+    for (int k = 0; k < 4; ++k) v[g][k] = _mm512_loadu_si512(chain + k * W + 16 * g);
+  }
+  for (size_t b = 0; b < blocks; ++b) {
+    __m512i x[G][16];
+    MD5_LANES_UNROLL
+    for (int g = 0; g < G; ++g) {
+      __m512i r[16];
+      MD5_LANES_UNROLL
+      for (int l = 0; l < 16; ++l) {
+        r[l] = _mm512_loadu_si512(p[16 * g + l]);
+        p[16 * g + l] += stride[16 * g + l];
+      }
+      transpose(r, x[g]);
     }
-    transpose(r, x);
-    md5_lanes_rounds::compress<ops512>(v, x);
+    md5_lanes_rounds::compress<ops512, G>(v, x);
   }
   MD5_LANES_UNROLL
-  for (int k = 0; k < 4; ++k) _mm512_mask_storeu_epi32(chain + k * W, active, v[k]);
+  for (int g = 0; g < G; ++g) {
+    MD5_LANES_UNROLL
+    for (int k = 0; k < 4; ++k) _mm512_mask_storeu_epi32(chain + k * W + 16 * g, active[g], v[g][k]);
+  }
 }
 #endif

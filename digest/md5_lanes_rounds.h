@@ -59,30 +59,43 @@ constexpr uint32_t round_f(int round, uint32_t x, uint32_t y, uint32_t z) {
                       : y ^ (x | ~z);
 }
 
-// Step i on the working words s (A, B, C, D of every lane): the word it updates moves one
-// place left each step, so the four words never need to be shuffled.
-template <class Ops, int I>
-MD5_LANES_INLINE void step(typename Ops::V* s, const typename Ops::V* x) {
+// Step i on the working words s (A, B, C, D of every lane) of G independent groups of
+// lanes, interleaved so that one group's additions fill the wait on another's. The word a
+// step updates moves one place left each step, so the four words never need shuffling.
+template <class Ops, int G, int I>
+MD5_LANES_INLINE void step(typename Ops::V (*s)[4], const typename Ops::V (*x)[16]) {
   using V = typename Ops::V;
   constexpr int a = (4 - I % 4) % 4, b = (a + 1) % 4, c = (a + 2) % 4, d = (a + 3) % 4;
-  V sum = Ops::add(Ops::add(x[word_of(I)], Ops::template constant<I>()), s[a]);
-  sum = Ops::add(sum, Ops::template round<I / 16>(s[b], s[c], s[d]));
-  s[a] = Ops::add(s[b], Ops::template rotl<kShift[I / 16][I % 4]>(sum));
-}
-
-template <class Ops, int... I>
-MD5_LANES_INLINE void all_steps(typename Ops::V* s, const typename Ops::V* x,
-                                std::integer_sequence<int, I...>) {
-  (step<Ops, I>(s, x), ...);
-}
-
-// Compresses one block: x holds its 16 message words, chain the chaining words A, B, C, D.
-template <class Ops>
-MD5_LANES_INLINE void compress(typename Ops::V* chain, const typename Ops::V* x) {
-  typename Ops::V s[4] = {chain[0], chain[1], chain[2], chain[3]};
-  all_steps<Ops>(s, x, std::make_integer_sequence<int, 64>());
   MD5_LANES_UNROLL
-  for (int k = 0; k < 4; ++k) chain[k] = Ops::add(chain[k], s[k]);
+  for (int g = 0; g < G; ++g) {
+    V sum = Ops::add(Ops::add(x[g][word_of(I)], Ops::template constant<I>()), s[g][a]);
+    sum = Ops::add(sum, Ops::template round<I / 16>(s[g][b], s[g][c], s[g][d]));
+    s[g][a] = Ops::add(s[g][b], Ops::template rotl<kShift[I / 16][I % 4]>(sum));
+  }
+}
+
+template <class Ops, int G, int... I>
+MD5_LANES_INLINE void all_steps(typename Ops::V (*s)[4], const typename Ops::V (*x)[16],
+                                std::integer_sequence<int, I...>) {
+  (step<Ops, G, I>(s, x), ...);
+}
+
+// Compresses one block in each of G groups: x[g] holds the 16 message words, chain[g] the
+// chaining words A, B, C, D.
+template <class Ops, int G>
+MD5_LANES_INLINE void compress(typename Ops::V (*chain)[4], const typename Ops::V (*x)[16]) {
+  typename Ops::V s[G][4];
+  MD5_LANES_UNROLL
+  for (int g = 0; g < G; ++g) {
+    MD5_LANES_UNROLL
+    for (int k = 0; k < 4; ++k) s[g][k] = chain[g][k];
+  }
+  all_steps<Ops, G>(s, x, std::make_integer_sequence<int, 64>());
+  MD5_LANES_UNROLL
+  for (int g = 0; g < G; ++g) {
+    MD5_LANES_UNROLL
+    for (int k = 0; k < 4; ++k) chain[g][k] = Ops::add(chain[g][k], s[g][k]);
+  }
 }
 
 }  // namespace md5_lanes_rounds
