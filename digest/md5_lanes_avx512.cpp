@@ -29,7 +29,8 @@ struct ops512 {
   // The truth table of the round function, read off the three canonical input patterns.
   template <int R>
   static MD5_LANES_INLINE V round(V x, V y, V z) {
-    return _mm512_ternarylogic_epi32(x, y, z, round_f(R, 0xf0, 0xcc, 0xaa) & 0xff);
+    constexpr int table = round_f(R, 0xf0, 0xcc, 0xaa) & 0xff;
+    return _mm512_ternarylogic_epi32(x, y, z, table);
   }
 };
 
