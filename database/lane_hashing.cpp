@@ -1,158 +1,91 @@
-// Content digests of many files in lanes. Each file is opened once: its size, ID3v1 and
-// ID3v2 probes are read through that one descriptor with the same rules as the path-based
-// probes of hashing.cpp, and its audio region is streamed to the lanes in pieces.
+// Digesting open files' audio regions in lanes: each lane streams its region through its
+// own reused buffer, and a lane whose file ends takes the next file at once.
 #include "database/lane_hashing.h"
 
-#include <errno.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
+#include <fcntl.h>
+#include <stdint.h>
 
-#include <vector>
+#include <algorithm>
+#include <new>
 
 #include "platform/platform.h"
 
+namespace lane_hashing {
+
 namespace {
-
-constexpr int64_t kId3v1Length = 128;
-constexpr int64_t kId3v2HeaderLength = 10;
-constexpr size_t kPieceBytes = size_t{256} << 10;  // one lane's read buffer
-
-// Reads up to n bytes at offset, retrying short reads; the count read, or -1 on an error.
-int64_t read_at(int fd, uint8_t* buf, size_t n, int64_t offset) {
-  size_t got = 0;
-  while (got < n) {
-    ssize_t r = pread(fd, buf + got, n - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(got);
-}
-
-// The audio region of an open file by the rules of checktagid3, checktagid3v2 and
-// md5_hashfile_fast. False when md5_hashfile_fast would give no digest.
-bool audio_region(int fd, int64_t size, int64_t* start, int64_t* length) {
-  // ID3v1: the last 128 bytes, or the first bytes of a file shorter than the tag.
-  uint8_t tail[3] = {};
-  if (read_at(fd, tail, 3, size >= kId3v1Length ? size - kId3v1Length : 0) < 0) return false;
-  int64_t t1 = memcmp(tail, "TAG", 3) == 0 ? kId3v1Length : 0;
-  // ID3v2: the header's size bytes taken as signed 8-bit values, used only when
-  // 0 < n < size.
-  uint8_t header[kId3v2HeaderLength] = {};
-  if (read_at(fd, header, sizeof header, 0) < 0) return false;
-  int64_t t2 = 0;
-  if (memcmp(header, "ID3", 3) == 0) {
-    auto b = [&](int i) { return static_cast<int64_t>(static_cast<int8_t>(header[i])); };
-    int64_t n = ((b(6) * 128 + b(7)) * 128 + b(8)) * 128 + b(9) + kId3v2HeaderLength;
-    if (n > 0 && n < size) t2 = n;
-  }
-  *start = t2;
-  *length = size > 0 ? size - t2 - t1 : 0;
-  return size == 0 || *length > 0;
-}
-
-// A file in a lane: its descriptor, its region and the lane's read buffer.
-struct open_file {
-  platform::unique_file file;
-  int64_t start = 0;
-  int64_t length = 0;
-  uint8_t* buffer = nullptr;
-};
-
+constexpr size_t kPieceBytes = audio_region::read_buffer::kBytes;
 }  // namespace
 
-struct lane_hasher::state {
-  md5_lanes_path path;
-  std::vector<uint8_t*> free_buffers;  // each kPieceBytes, owned here
-  std::vector<uint8_t*> all_buffers;
-  std::vector<open_file> files;        // by job index, for the jobs of one batch
-  lane_hash_job* jobs = nullptr;
-  size_t count = 0;
-  size_t next = 0;
-
-  ~state() {
-    for (uint8_t* b : all_buffers) free(b);
-  }
-
-  // Opens the next job that has a region to digest; jobs that fail on the way are marked.
-  static int next_message(void* c, size_t* message) {
-    auto* s = static_cast<state*>(c);
-    while (s->next < s->count) {
-      size_t i = s->next++;
-      lane_hash_job& job = s->jobs[i];
-      open_file& f = s->files[i];
-      f.file = platform::open_regular(job.path);
-      if (!f.file) continue;
-      int fd = fileno(f.file.get());
-      // Files of 2 GiB and more lie outside the database's 32-bit sizes, as for the probes.
-      if (fstat(fd, &job.seen) != 0 || job.seen.st_size > INT_MAX ||
-          !audio_region(fd, job.seen.st_size, &f.start, &f.length)) {
-        f.file.reset();
-        continue;
-      }
-      f.buffer = s->free_buffers.back();
-      s->free_buffers.pop_back();
-      *message = i;
-      return 1;
-    }
-    return 0;
-  }
-
-  // Reads the region in whole buffers; a file that ends early fails, as a short read
-  // fails md5_hashfile_fast.
-  static int64_t next_chunk(void* c, size_t message, uint64_t offset, const uint8_t** data) {
-    auto* s = static_cast<state*>(c);
-    open_file& f = s->files[message];
-    int64_t left = f.length - static_cast<int64_t>(offset);
-    if (left <= 0) return 0;
-    size_t want = left < static_cast<int64_t>(kPieceBytes) ? static_cast<size_t>(left) : kPieceBytes;
-    int64_t got = read_at(fileno(f.file.get()), f.buffer, want,
-                          f.start + static_cast<int64_t>(offset));
-    if (got != static_cast<int64_t>(want)) return -1;
-    *data = f.buffer;
-    return got;
-  }
-
-  static void digest_ready(void* c, size_t message, const uint8_t* digest) {
-    auto* s = static_cast<state*>(c);
-    lane_hash_job& job = s->jobs[message];
-    open_file& f = s->files[message];
-    if (digest) {
-      memcpy(job.digest, digest, 16);
-      job.ok = 1;
-    }
-    f.file.reset();
-    s->free_buffers.push_back(f.buffer);
-    f.buffer = nullptr;
-  }
+// A file in a lane. The lane scheduler's message number is the slot's index.
+struct hasher::slot {
+  size_t tag = 0;
+  region_job job;
+  unsigned char* buffer = nullptr;
+  bool busy = false;
 };
 
-lane_hasher::lane_hasher(md5_lanes_path path) : state_(new state) {
-  state_->path = path == md5_lanes_auto ? md5_lanes_best() : path;
-}
+hasher::hasher(md5_lanes_path path)
+    : path_(path == md5_lanes_auto ? md5_lanes_best() : path), width_(md5_lanes_width(path_)) {}
 
-lane_hasher::~lane_hasher() = default;
+hasher::~hasher() = default;
 
-bool lane_hasher::hash(lane_hash_job* jobs, size_t count) {
-  for (size_t i = 0; i < count; ++i) jobs[i].ok = 0;
-  state& s = *state_;
-  size_t width = static_cast<size_t>(md5_lanes_width(s.path));
-  while (s.all_buffers.size() < width) {
-    auto* b = static_cast<uint8_t*>(malloc(kPieceBytes));
+bool hasher::run(const next_fn& next, const done_fn& done) {
+  if (width_ <= 0) return false;
+  while (buffers_.size() < static_cast<size_t>(width_)) {
+    std::unique_ptr<unsigned char[]> b(new (std::nothrow) unsigned char[kPieceBytes]);
     if (!b) return false;
-    s.all_buffers.push_back(b);
-    s.free_buffers.push_back(b);
+    buffers_.push_back(std::move(b));
   }
-  s.files.clear();
-  s.files.resize(count);
-  s.jobs = jobs;
-  s.count = count;
-  s.next = 0;
-  md5_lanes_source source = {&s, state::next_message, state::next_chunk, state::digest_ready};
-  md5_lanes_run(&source, s.path);
-  s.files.clear();
-  return true;
+  std::vector<slot> slots(static_cast<size_t>(width_));
+  for (size_t i = 0; i < slots.size(); ++i) slots[i].buffer = buffers_[i].get();
+
+  struct context {
+    std::vector<slot>& slots;
+    const next_fn& next;
+    const done_fn& done;
+  } c{slots, next, done};
+
+  auto next_message = [](void* p, size_t* message) -> int {
+    auto* c = static_cast<context*>(p);
+    auto free_slot = std::find_if(c->slots.begin(), c->slots.end(),
+                                  [](const slot& s) { return !s.busy; });
+    // The scheduler never holds more files than it has lanes.
+    if (free_slot == c->slots.end()) return 0;
+    for (;;) {
+      if (!c->next(&free_slot->tag, &free_slot->job)) return 0;
+      if (free_slot->job.region.digestible) break;
+      c->done(free_slot->tag, false, nullptr);
+    }
+    free_slot->busy = true;
+    if (free_slot->job.region.length > 0) {
+      posix_fadvise(free_slot->job.fd, free_slot->job.region.offset, free_slot->job.region.length,
+                    POSIX_FADV_SEQUENTIAL);
+    }
+    *message = static_cast<size_t>(free_slot - c->slots.begin());
+    return 1;
+  };
+  auto next_chunk = [](void* p, size_t message, uint64_t offset, const uint8_t** data) -> int64_t {
+    auto* c = static_cast<context*>(p);
+    slot& s = c->slots[message];
+    const int64_t left = s.job.region.length - static_cast<int64_t>(offset);
+    if (left <= 0) return 0;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(left, kPieceBytes));
+    // A region that cannot be read whole gets no digest, as with audio_region::digest.
+    if (platform::read_at(s.job.fd, s.buffer, want,
+                          s.job.region.offset + static_cast<int64_t>(offset)) !=
+        static_cast<int64_t>(want))
+      return -1;
+    *data = s.buffer;
+    return static_cast<int64_t>(want);
+  };
+  auto digest_ready = [](void* p, size_t message, const uint8_t* digest) {
+    auto* c = static_cast<context*>(p);
+    slot& s = c->slots[message];
+    s.busy = false;
+    c->done(s.tag, digest != nullptr, digest);
+  };
+  md5_lanes_source source = {&c, next_message, next_chunk, digest_ready};
+  return md5_lanes_run(&source, path_) == 1;
 }
+
+}  // namespace lane_hashing

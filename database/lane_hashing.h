@@ -1,43 +1,58 @@
-// Content digests of many files at once: the audio regions of several files digested side
-// by side in the lanes of the multi-lane MD5, each giving exactly md5_hashfile_fast's answer
-// for the file as it was when opened.
+// Digesting the audio regions of several open files side by side in the lanes of the
+// multi-lane MD5 (digest/md5_lanes.h): each region gets exactly the digest that
+// audio_region::digest gives it, but one core advances many of them at once.
 #ifndef VARNELO_DATABASE_LANE_HASHING_H_
 #define VARNELO_DATABASE_LANE_HASHING_H_
 
 #include <stddef.h>
-#include <stdint.h>
-#include <sys/stat.h>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
+#include "database/audio_region.h"
 #include "digest/md5_lanes.h"
 
-// One file to digest.
-struct lane_hash_job {
-  const char* path;         // in: the file
-  int ok;                   // out: 1 when digest holds the content digest, 0 when the file
-                            // could not be digested (md5_hashfile_fast would give null)
-  unsigned char digest[16];
-  struct stat seen;         // out (when ok): the file's state when it was opened, so a later
-                            // user can tell whether the digest still fits the file
+namespace lane_hashing {
+
+// One open file and its audio region (found by audio_region::find).
+struct region_job {
+  int fd = -1;
+  audio_region::region region;
 };
 
-// Digests batches of files in lanes, keeping its read buffers from batch to batch (one
-// buffer per lane; allocating them per file costs more than reading a small file).
-class lane_hasher {
- public:
-  explicit lane_hasher(md5_lanes_path path = md5_lanes_auto);
-  ~lane_hasher();
-  lane_hasher(const lane_hasher&) = delete;
-  lane_hasher& operator=(const lane_hasher&) = delete;
+// Gives the next file to digest: sets *tag (the caller's) and *job and answers true, or
+// answers false when there is none for now.
+using next_fn = std::function<bool(size_t* tag, region_job* job)>;
+// Receives a file's result: has_digest false (and digest null) where audio_region::digest
+// would give none (a region that is not digestible or cannot be read whole).
+using done_fn = std::function<void(size_t tag, bool has_digest, const unsigned char* digest)>;
 
-  // Fills in every job. Returns false when the buffers could not be had (every ok is then
-  // 0); a file that cannot be read only fails its own job.
-  bool hash(lane_hash_job* jobs, size_t count);
+// Keeps one read buffer per lane from run to run.
+class hasher {
+ public:
+  // path: md5_lanes_auto for the widest the processor has.
+  explicit hasher(md5_lanes_path path = md5_lanes_auto);
+  ~hasher();
+  hasher(const hasher&) = delete;
+  hasher& operator=(const hasher&) = delete;
+
+  // How many files are digested at once.
+  int width() const { return width_; }
+
+  // Digests files as next hands them out, until it answers false and the lanes have
+  // finished; done is called once for every file next gave, in the order they finish.
+  // Both are called on this thread. The descriptors stay the caller's, and must stay open
+  // until the file's done call. False when the buffers could not be had (nothing is asked).
+  bool run(const next_fn& next, const done_fn& done);
 
  private:
-  struct state;
-  std::unique_ptr<state> state_;
+  struct slot;
+  md5_lanes_path path_;
+  int width_;
+  std::vector<std::unique_ptr<unsigned char[]>> buffers_;
 };
+
+}  // namespace lane_hashing
 
 #endif  // VARNELO_DATABASE_LANE_HASHING_H_

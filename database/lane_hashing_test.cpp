@@ -1,4 +1,5 @@
-// Content digests in lanes against md5_hashfile_fast, file by file, on every lane path.
+// Audio regions digested in lanes against md5_hashfile_fast, file by file, on every lane
+// path.
 #include "database/lane_hashing.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "database/mp3_db.h"
+#include "platform/platform.h"
 #include "tests/support/mp3_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -74,20 +76,34 @@ class LaneHashing : public testing::TestWithParam<md5_lanes_path> {
     if (!md5_lanes_available(GetParam())) GTEST_SKIP() << "the processor lacks this path";
   }
 
-  // Hashes the paths in one batch and compares each job with md5_hashfile_fast.
-  void expect_fast_digests(lane_hasher& hasher, const std::vector<std::string>& paths) {
-    std::vector<lane_hash_job> jobs(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) jobs[i].path = paths[i].c_str();
-    ASSERT_TRUE(hasher.hash(jobs.data(), jobs.size()));
-    for (size_t i = 0; i < paths.size(); ++i) {
-      std::string got = jobs[i].ok ? testing_support::hex(jobs[i].digest) : "null";
-      EXPECT_EQ(got, fast(paths[i])) << paths[i];
-      struct stat st;
-      if (jobs[i].ok && stat(paths[i].c_str(), &st) == 0) {
-        EXPECT_EQ(jobs[i].seen.st_size, st.st_size) << paths[i];
-        EXPECT_EQ(jobs[i].seen.st_mtim.tv_nsec, st.st_mtim.tv_nsec) << paths[i];
+  // Opens the paths as the scan's workers do, digests them in one run and compares each
+  // result with md5_hashfile_fast.
+  void expect_fast_digests(lane_hashing::hasher& hasher, const std::vector<std::string>& paths) {
+    std::vector<platform::unique_fd> fds(paths.size());
+    std::vector<std::string> got(paths.size(), "not delivered");
+    size_t next = 0;
+    auto give = [&](size_t* tag, lane_hashing::region_job* job) {
+      while (next < paths.size()) {
+        size_t i = next++;
+        platform::file_state st;
+        fds[i] = platform::open_regular_fd(paths[i].c_str(), &st);
+        if (!fds[i]) {
+          got[i] = "null";
+          continue;
+        }
+        *tag = i;
+        job->fd = fds[i].get();
+        job->region = audio_region::find(fds[i].get(), st.size);
+        return true;
       }
-    }
+      return false;
+    };
+    auto take = [&](size_t tag, bool has_digest, const unsigned char* digest) {
+      EXPECT_EQ(got[tag], "not delivered") << paths[tag];
+      got[tag] = has_digest ? testing_support::hex(digest) : "null";
+    };
+    ASSERT_TRUE(hasher.run(give, take));
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(got[i], fast(paths[i])) << paths[i];
   }
 };
 
@@ -95,18 +111,14 @@ TEST_P(LaneHashing, GivesMd5HashfileFastAnswerForEveryRegionRule) {
   TempDir dir;
   std::vector<std::string> paths = make_quirk_files(dir);
   paths.push_back(dir.file("missing.mp3"));
-  paths.push_back(dir.path());  // a folder
-  std::string fifo = dir.file("fifo.mp3");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  paths.push_back(fifo);  // must be refused without blocking
-  lane_hasher hasher(GetParam());
+  lane_hashing::hasher hasher(GetParam());
   expect_fast_digests(hasher, paths);
   // The same hasher again, its buffers reused, with the files in another order.
   std::vector<std::string> reversed(paths.rbegin(), paths.rend());
   expect_fast_digests(hasher, reversed);
 }
 
-TEST_P(LaneHashing, ManyFilesInBatchesOfAnySize) {
+TEST_P(LaneHashing, ManyFilesInRunsOfAnySize) {
   TempDir dir;
   std::mt19937 rng(11);
   std::vector<std::string> paths;
@@ -118,14 +130,43 @@ TEST_P(LaneHashing, ManyFilesInBatchesOfAnySize) {
     paths.push_back(dir.file(std::to_string(i) + ".mp3"));
     write_file(paths.back(), content);
   }
-  lane_hasher hasher(GetParam());
-  for (size_t batch : {size_t{1}, size_t{7}, size_t{60}}) {
-    for (size_t at = 0; at < paths.size(); at += batch) {
+  lane_hashing::hasher hasher(GetParam());
+  for (size_t run : {size_t{1}, size_t{7}, size_t{60}}) {
+    for (size_t at = 0; at < paths.size(); at += run) {
       std::vector<std::string> part(paths.begin() + at,
-                                    paths.begin() + std::min(paths.size(), at + batch));
+                                    paths.begin() + std::min(paths.size(), at + run));
       expect_fast_digests(hasher, part);
     }
   }
+}
+
+TEST_P(LaneHashing, RegionCutShortAfterItWasFoundGetsNoDigest) {
+  TempDir dir;
+  std::string path = dir.file("shrinking.mp3");
+  write_file(path, random_bytes(600000, 9));
+  platform::file_state st;
+  platform::unique_fd fd = platform::open_regular_fd(path.c_str(), &st);
+  ASSERT_TRUE(fd);
+  lane_hashing::region_job job{fd.get(), audio_region::find(fd.get(), st.size)};
+  ASSERT_EQ(truncate(path.c_str(), 300000), 0);
+  bool given = false;
+  int calls = 0;
+  bool had_digest = true;
+  lane_hashing::hasher hasher(GetParam());
+  ASSERT_TRUE(hasher.run(
+      [&](size_t* tag, lane_hashing::region_job* j) {
+        if (given) return false;
+        given = true;
+        *tag = 0;
+        *j = job;
+        return true;
+      },
+      [&](size_t, bool has_digest, const unsigned char*) {
+        ++calls;
+        had_digest = has_digest;
+      }));
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(had_digest);
 }
 
 std::string path_name(const testing::TestParamInfo<md5_lanes_path>& info) {
