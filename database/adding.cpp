@@ -9,11 +9,13 @@
 #include "database/diagnostics.h"
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "digest/md5_lanes.h"
 #include "platform/platform.h"
 
 namespace {
 
 int g_scan_workers = 0;  // 0: one per core
+int g_scan_lanes = md5_lanes_auto;
 constexpr int kMaxScanWorkers = 64;
 
 }  // namespace
@@ -64,6 +66,12 @@ int scan_hashers() {
       std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxScanWorkers)));
 }
 
+int scan_lanes() {
+  if (g_scan_lanes == prehash::kNoLanes) return prehash::kNoLanes;
+  return md5_lanes_available(static_cast<md5_lanes_path>(g_scan_lanes)) ? g_scan_lanes
+                                                                         : prehash::kNoLanes;
+}
+
 }  // namespace adding
 
 int file_add(const char* path) {
@@ -73,4 +81,8 @@ int file_add(const char* path) {
 
 void mp3db_set_scan_workers(int workers) {
   g_scan_workers = std::clamp(workers, 0, kMaxScanWorkers);
+}
+
+void mp3db_set_scan_lanes(int path) {
+  g_scan_lanes = path >= md5_lanes_auto && path <= md5_lanes_avx512 ? path : prehash::kNoLanes;
 }

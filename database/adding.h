@@ -14,6 +14,9 @@ int add_file(const char* path, prehash::pipeline* ahead, audio_region::read_buff
 // The number of threads that hash during a walk, the calling thread included (>= 1).
 int scan_hashers();
 
+// How the workers of a walk digest files: prehash::kNoLanes or an available md5_lanes_path.
+int scan_lanes();
+
 }  // namespace adding
 
 #endif  // VARNELO_DATABASE_ADDING_H_

@@ -95,7 +95,8 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   const bool outermost = g_level == 0;
   const int hashers = adding::scan_hashers();
   // A walk started while another is on the stack hashes on the calling thread only.
-  if (outermost && hashers > 1) w.ahead = std::make_unique<prehash::pipeline>(dir, hashers);
+  if (outermost && hashers > 1)
+    w.ahead = std::make_unique<prehash::pipeline>(dir, hashers, adding::scan_lanes());
   const int result = walk_folder(dir, cb, hwnd, w);
   if (outermost) g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
   return result;

@@ -168,5 +168,9 @@ void mp3db_set_event_pump(event_pump pump);
 // Number of worker threads that hash upcoming files of a walk ahead of time; 0 picks one
 // per core, 1 hashes on the calling thread only.
 void mp3db_set_scan_workers(int workers);
+// How the workers of a walk digest files: -1 one file at a time; otherwise several side by
+// side, by the md5_lanes_path of digest/md5_lanes.h with this value (0, the default: the
+// widest the processor has). A path the processor lacks counts as -1.
+void mp3db_set_scan_lanes(int path);
 
 #endif  // VARNELO_DATABASE_MP3_DB_H_

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "database/folder_walk.h"
+#include "database/lane_hashing.h"
 #include "database/tables.h"
 
 namespace prehash {
@@ -32,6 +33,21 @@ int64_t now_ns() {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+// Whether a digest of fd, opened at started in state before, can stand for the file:
+// it was not changed while it was read, nor too shortly before.
+bool trusted(int fd, const platform::file_state& before, int64_t started) {
+  platform::file_state after;
+  return platform::state_of(fd, &after) && after == before &&
+         std::max(before.mtime_ns, before.ctime_ns) < started - settle_ns(before);
+}
+
+// Files the workers' lanes hold beyond those the window keeps for single-file hashing.
+size_t lane_window(int hashers, int lanes) {
+  if (lanes == kNoLanes || hashers < 2) return 0;
+  return static_cast<size_t>(2 * md5_lanes_width(static_cast<md5_lanes_path>(lanes)) *
+                             (hashers - 1));
+}
+
 }  // namespace
 
 outcome hash_file(const char* path, audio_region::read_buffer& buffer) {
@@ -42,18 +58,27 @@ outcome hash_file(const char* path, audio_region::read_buffer& buffer) {
   if (!fd) return o;
   o.state = before;
   o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest);
-  platform::file_state after;
-  o.trusted = platform::state_of(fd.get(), &after) && after == before &&
-              std::max(before.mtime_ns, before.ctime_ns) < started - settle_ns(before);
+  o.trusted = trusted(fd.get(), before, started);
   return o;
 }
 
-pipeline::pipeline(const std::string& root, int hashers)
-    : window_limit_(static_cast<size_t>(4 + 4 * std::max(hashers, 1))) {
+pipeline::pipeline(const std::string& root, int hashers, int lanes)
+    : window_limit_(static_cast<size_t>(4 + 4 * std::max(hashers, 1)) +
+                    lane_window(hashers, lanes)) {
+  const bool use_lanes =
+      hashers > 1 && lanes != kNoLanes && md5_lanes_available(static_cast<md5_lanes_path>(lanes));
+  lanes_ = use_lanes;
   // A thread that cannot be started leaves its share to the others and the caller.
   try {
     scout_ = std::thread(&pipeline::scout_main, this, root);
-    for (int i = 1; i < hashers; ++i) workers_.emplace_back(&pipeline::worker_main, this);
+    for (int i = 1; i < hashers; ++i) {
+      if (use_lanes) {
+        workers_.emplace_back(&pipeline::lane_worker_main, this,
+                              static_cast<md5_lanes_path>(lanes));
+      } else {
+        workers_.emplace_back(&pipeline::worker_main, this);
+      }
+    }
   } catch (const std::system_error&) {
   }
 }
@@ -169,6 +194,70 @@ void pipeline::worker_main() {
   }
 }
 
+void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  it->result = result;
+  it->state = status::done;
+  ++counts_.hashed_ahead;
+  item_done_.notify_all();
+}
+
+// A worker that digests several queued files side by side: each lane that finishes a file
+// takes the first queued one, so files are still taken in walk order.
+void pipeline::lane_worker_main(md5_lanes_path path) {
+  lane_hashing::hasher lanes(path);
+  struct open_file {
+    std::shared_ptr<item> it;
+    platform::unique_fd fd;
+    platform::file_state before;
+    int64_t started = 0;
+  };
+  // One more than the lanes: a file is opened while the lane it goes to is still freeing.
+  std::vector<open_file> open(static_cast<size_t>(std::max(lanes.width(), 1)) + 1);
+  auto next = [&](size_t* tag, lane_hashing::region_job* job) {
+    for (;;) {
+      std::shared_ptr<item> it;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || (it = first_queued_locked(0)) == nullptr) return false;
+        it->state = status::running;
+      }
+      auto slot = std::find_if(open.begin(), open.end(), [](const open_file& f) { return !f.it; });
+      slot->started = now_ns();
+      slot->fd = platform::open_regular_fd(it->path.c_str(), &slot->before);
+      if (!slot->fd) {
+        finish_item(it, outcome());
+        continue;
+      }
+      slot->it = std::move(it);
+      *tag = static_cast<size_t>(slot - open.begin());
+      job->fd = slot->fd.get();
+      job->region = audio_region::find(slot->fd.get(), slot->before.size);
+      return true;
+    }
+  };
+  auto done = [&](size_t tag, bool has_digest, const unsigned char* digest) {
+    open_file& f = open[tag];
+    outcome o;
+    o.state = f.before;
+    o.has_digest = has_digest;
+    if (has_digest) std::copy(digest, digest + 16, o.digest);
+    o.trusted = trusted(f.fd.get(), f.before, f.started);
+    f.fd = platform::unique_fd();
+    finish_item(f.it, o);
+    f.it.reset();
+  };
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    work_ready_.wait(lock, [&] { return stopping_ || first_queued_locked(0) != nullptr; });
+    if (stopping_) return;
+    lock.unlock();
+    // Buffers that cannot be had leave the files queued for the caller to hash.
+    if (!lanes.run(next, done)) return;
+    lock.lock();
+  }
+}
+
 bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, outcome* out) {
   top_up();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -188,8 +277,10 @@ bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, 
       window_.pop_front();
       return false;
     }
-    // Being hashed by a worker: rather than idle, hash a later file meanwhile.
-    if (std::shared_ptr<item> next = first_queued_locked(1)) {
+    // Being hashed by a worker: rather than idle, hash a later file meanwhile. Not when
+    // workers digest in lanes: they digest the queued files many times faster.
+    std::shared_ptr<item> next = lanes_ ? nullptr : first_queued_locked(1);
+    if (next) {
       hash_item(next, buffer, lock);
       ++counts_.hashed_helping;
     } else {

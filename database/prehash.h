@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "database/audio_region.h"
+#include "digest/md5_lanes.h"
 #include "platform/platform.h"
 
 namespace prehash {
@@ -34,6 +35,9 @@ struct outcome {
 // Opens and digests path as a worker does.
 outcome hash_file(const char* path, audio_region::read_buffer& buffer);
 
+// No lanes: each worker digests one file at a time.
+constexpr int kNoLanes = -1;
+
 // What the hashers of one walk did; for tests and benchmarks.
 struct counters {
   uint64_t planned = 0;           // ".mp3" files the scout found
@@ -48,8 +52,9 @@ struct counters {
 class pipeline {
  public:
   // Starts the scout on root (a folder path without trailing separator) and hashers - 1
-  // worker threads; the calling thread is the last hasher.
-  pipeline(const std::string& root, int hashers);
+  // worker threads; the calling thread is the last hasher. lanes: kNoLanes, or the
+  // md5_lanes_path by which each worker digests several files side by side.
+  pipeline(const std::string& root, int hashers, int lanes = kNoLanes);
   // Stops and joins every thread; digests not taken are thrown away.
   ~pipeline();
   pipeline(const pipeline&) = delete;
@@ -82,6 +87,8 @@ class pipeline {
   bool scout_folder(const std::string& dir, std::vector<platform::folder_id>* ancestors);
   bool plan(std::string path);
   void worker_main();
+  void lane_worker_main(md5_lanes_path path);
+  void finish_item(const std::shared_ptr<item>& it, const outcome& result);
   std::shared_ptr<item> first_queued_locked(size_t from);
   void hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
                  std::unique_lock<std::mutex>& lock);
@@ -93,6 +100,7 @@ class pipeline {
   std::condition_variable plan_room_;         // scout: the plan has room, or stopping
   std::deque<std::string> plan_;              // paths found by the scout, in walk order
   std::deque<std::shared_ptr<item>> window_;  // files handed to the hashers, in walk order
+  bool lanes_ = false;  // the workers digest in lanes
   bool halted_ = false;
   bool stopping_ = false;
   counters counts_;

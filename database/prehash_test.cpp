@@ -201,4 +201,27 @@ TEST_F(HashAhead, OneAndSeveralHashersBuildIdenticalDatabases) {
   }
 }
 
+TEST_F(HashAhead, WorkersDigestingInLanesBuildIdenticalDatabases) {
+  testing_support::TempDir dir;
+  const std::string root = dir.file("tree");
+  mp3db_set_scan_lanes(prehash::kNoLanes);
+  scan_test::tables_copy alone = walk_generated(root, 1);
+  const std::string saved_alone = save_as(dir.file("alone.mp3db"));
+  ASSERT_GT(alone.files.size(), 80u);
+  for (md5_lanes_path lanes : {md5_lanes_scalar, md5_lanes_avx2, md5_lanes_avx512}) {
+    if (!md5_lanes_available(lanes)) continue;
+    for (int hashers : {2, 3}) {
+      mp3db_set_scan_lanes(lanes);
+      scan_test::tables_copy together = walk_generated(root, hashers);
+      prehash::counters c = folder_walk::last_walk_counters();
+      EXPECT_TRUE(together == alone) << "lanes " << lanes << ", " << hashers << " hashers";
+      EXPECT_GT(c.used, 0u) << "lanes " << lanes << ", " << hashers << " hashers";
+      // The caller leaves queued files to the lanes rather than digesting them alone.
+      EXPECT_EQ(c.hashed_helping, 0u) << "lanes " << lanes << ", " << hashers << " hashers";
+      const std::string saved = save_as(dir.file("lanes.mp3db"));
+      EXPECT_TRUE(saved == saved_alone) << "lanes " << lanes << ", " << hashers << " hashers";
+    }
+  }
+}
+
 }  // namespace

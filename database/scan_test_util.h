@@ -108,7 +108,7 @@ inline void expect_current_digests() {
   }
 }
 
-// Every test starts from empty tables, no registered pump and the default workers.
+// Every test starts from empty tables, no registered pump and the default workers and lanes.
 class scan_fixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -116,12 +116,14 @@ class scan_fixture : public ::testing::Test {
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
+    mp3db_set_scan_lanes(0);
   }
   void TearDown() override {
     tables::clear();
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
+    mp3db_set_scan_lanes(0);
   }
 };
 

@@ -1,0 +1,58 @@
+// Digesting the audio regions of several open files side by side in the lanes of the
+// multi-lane MD5 (digest/md5_lanes.h): each region gets exactly the digest that
+// audio_region::digest gives it, but one core advances many of them at once.
+#ifndef VARNELO_DATABASE_LANE_HASHING_H_
+#define VARNELO_DATABASE_LANE_HASHING_H_
+
+#include <stddef.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "database/audio_region.h"
+#include "digest/md5_lanes.h"
+
+namespace lane_hashing {
+
+// One open file and its audio region (found by audio_region::find).
+struct region_job {
+  int fd = -1;
+  audio_region::region region;
+};
+
+// Gives the next file to digest: sets *tag (the caller's) and *job and answers true, or
+// answers false when there is none for now.
+using next_fn = std::function<bool(size_t* tag, region_job* job)>;
+// Receives a file's result: has_digest false (and digest null) where audio_region::digest
+// would give none (a region that is not digestible or cannot be read whole).
+using done_fn = std::function<void(size_t tag, bool has_digest, const unsigned char* digest)>;
+
+// Keeps one read buffer per lane from run to run.
+class hasher {
+ public:
+  // path: md5_lanes_auto for the widest the processor has.
+  explicit hasher(md5_lanes_path path = md5_lanes_auto);
+  ~hasher();
+  hasher(const hasher&) = delete;
+  hasher& operator=(const hasher&) = delete;
+
+  // How many files are digested at once.
+  int width() const { return width_; }
+
+  // Digests files as next hands them out, until it answers false and the lanes have
+  // finished; done is called once for every file next gave, in the order they finish.
+  // Both are called on this thread. The descriptors stay the caller's, and must stay open
+  // until the file's done call. False when the buffers could not be had (nothing is asked).
+  bool run(const next_fn& next, const done_fn& done);
+
+ private:
+  struct slot;
+  md5_lanes_path path_;
+  int width_;
+  std::vector<std::unique_ptr<unsigned char[]>> buffers_;
+};
+
+}  // namespace lane_hashing
+
+#endif  // VARNELO_DATABASE_LANE_HASHING_H_
