@@ -3,7 +3,6 @@
 
 #include <string.h>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -23,28 +22,26 @@ prehash::counters g_last_counters;
 // points into the tables, which a command run from the callback or the event pump may
 // change at any time.
 struct walk {
-  // The folders from the chosen one down to the current one: a folder met again below
-  // itself (through a link or a bind mount) is not entered, so no walk descends forever.
-  std::vector<platform::folder_id> ancestors;
+  folder_walk::folder_guard guard;
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
 };
 
-int walk_folder(const std::string& dir, change_cb cb, window_handle hwnd, walk& w) {
+int walk_folder(const std::string& dir, const platform::folder_id* parent, change_cb cb,
+                window_handle hwnd, walk& w) {
   ++g_level;
   std::vector<platform::dir_entry> entries;
   platform::folder_id id;
   // Listing dir + separator keeps an emptied root ("/" trimmed to "") meaning the root.
   if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id) ||
-      std::find(w.ancestors.begin(), w.ancestors.end(), id) != w.ancestors.end()) {
+      !w.guard.enter(dir, id, parent)) {
     --g_level;
     if (g_level == 0) g_files_new = 0;
     return 0;
   }
-  w.ancestors.push_back(id);
   for (const platform::dir_entry& e : entries) {
     const std::string path = folder_walk::join(dir, e.name);
-    if (e.is_folder) walk_folder(path, cb, hwnd, w);
+    if (e.is_folder) walk_folder(path, &id, cb, hwnd, w);
     if (folder_walk::has_mp3_extension(e.name)) {
       if (adding::add_file(path.c_str(), w.ahead.get(), w.buffer) != 0) ++g_files_new;
       if (cb != nullptr && cb(g_files_new, g_level, e.name.c_str(), dir.c_str(), hwnd) == 0) {
@@ -56,7 +53,6 @@ int walk_folder(const std::string& dir, change_cb cb, window_handle hwnd, walk& 
     platform::pump_events(hwnd);
     if (w.ahead) w.ahead->top_up();
   }
-  w.ancestors.pop_back();
   if (cb != nullptr) cb(g_files_new, -1, "", dir.c_str(), hwnd);
   --g_level;
   const int result = g_files_new;
@@ -82,6 +78,18 @@ std::string join(const std::string& dir, const std::string& name) {
   return path;
 }
 
+bool folder_guard::enter(const std::string& dir, const platform::folder_id& id,
+                         const platform::folder_id* parent) {
+  if (entered_.count(id) != 0) return false;
+  // Every such file system is a device of its own, so only a change of device is looked
+  // into; a chosen folder on one is walked as asked.
+  if (parent != nullptr && parent->device != id.device &&
+      platform::on_kernel_file_system((dir + platform::kSeparator).c_str()))
+    return false;
+  entered_.insert(id);
+  return true;
+}
+
 prehash::counters last_walk_counters() { return g_last_counters; }
 
 }  // namespace folder_walk
@@ -97,7 +105,7 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   // A walk started while another is on the stack hashes on the calling thread only.
   if (outermost && hashers > 1)
     w.ahead = std::make_unique<prehash::pipeline>(dir, hashers, adding::scan_lanes());
-  const int result = walk_folder(dir, cb, hwnd, w);
+  const int result = walk_folder(dir, nullptr, cb, hwnd, w);
   if (outermost) g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
   return result;
 }

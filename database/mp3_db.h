@@ -98,8 +98,9 @@ int file_add(const char* path);
 // Walks a folder tree depth-first and adds every file whose name ends in ".mp3".
 // A trailing separator of dir is removed in place. Returns the number of files added
 // so far in the walk, or 0 if the folder cannot be listed. A null cb is never called
-// (the walk then runs to its end). A folder already on the walk's path (met again
-// through a link or bind mount) counts as one that cannot be listed.
+// (the walk then runs to its end). A folder the walk has already entered (met again
+// through a link or bind mount), and below the chosen folder one on a file system the
+// kernel makes up (/proc, /sys and the like), counts as one that cannot be listed.
 int add_directory(char* dir, change_cb cb, window_handle hwnd);
 
 // ---- Removing entries and files ----

@@ -91,6 +91,11 @@ bool list_folder(const char* dir, std::vector<dir_entry>* entries);
 // The same, also telling which folder was listed.
 bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id);
 
+// True when dir is on a file system the kernel makes up to show its own state (processes,
+// devices, control groups and the like): such a tree holds no user files, changes as it is
+// read, and its links lead back all over the system. False when it cannot be told.
+bool on_kernel_file_system(const char* dir);
+
 // Deletes a file (a symbolic link is deleted as the link). True when it is gone.
 bool delete_path(const char* path);
 

@@ -2,8 +2,10 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -125,6 +127,34 @@ bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id
 
 bool list_folder(const char* dir, std::vector<dir_entry>* entries) {
   return list_folder(dir, entries, nullptr);
+}
+
+bool on_kernel_file_system(const char* dir) {
+  struct statfs fs;
+  if (dir == nullptr || ::statfs(dir, &fs) != 0) return false;
+  // Not in every version of linux/magic.h.
+  constexpr unsigned long kConfigFs = 0x62656570, kFuseControl = 0x65735543;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case NSFS_MAGIC:
+    case kConfigFs:
+    case kFuseControl:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool delete_path(const char* path) { return ::unlink(path) == 0; }
