@@ -22,6 +22,8 @@ prehash::counters g_last_counters;
 // points into the tables, which a command run from the callback or the event pump may
 // change at any time.
 struct walk {
+  // A walk started from the callback keeps its own: it was asked for on its own and must
+  // cover its folder even where the walk below it has been, and it is bounded by itself.
   folder_walk::folder_guard guard;
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
