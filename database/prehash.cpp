@@ -95,27 +95,31 @@ pipeline::~pipeline() {
 }
 
 void pipeline::scout_main(std::string root) {
-  std::vector<platform::folder_id> ancestors;
-  scout_folder(root, &ancestors);
+  folder_walk::folder_guard guard;
+  scout_folder(root, nullptr, &guard);
 }
 
-// Lists the tree exactly as the walk will, but only notes the ".mp3" files. False once
-// the pipeline is stopping.
-bool pipeline::scout_folder(const std::string& dir, std::vector<platform::folder_id>* ancestors) {
+// Lists the tree exactly as the walk will, entering the same folders, but only notes the
+// ".mp3" files. False once the pipeline is stopping, which is looked at in every folder
+// so that a tree with few files to plan cannot hold the stop up.
+bool pipeline::scout_folder(const std::string& dir, const platform::folder_id* parent,
+                            folder_walk::folder_guard* guard) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ || halted_) return false;
+  }
   std::vector<platform::dir_entry> entries;
   platform::folder_id id;
   if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id)) return true;
-  if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) return true;
-  ancestors->push_back(id);
+  if (!guard->enter(dir, id, parent)) return true;
   for (const platform::dir_entry& e : entries) {
     std::string path = folder_walk::join(dir, e.name);
     if (e.is_folder) {
-      if (!scout_folder(path, ancestors)) return false;
+      if (!scout_folder(path, &id, guard)) return false;
     } else if (folder_walk::has_mp3_extension(e.name)) {
       if (!plan(std::move(path))) return false;
     }
   }
-  ancestors->pop_back();
   return true;
 }
 

@@ -20,6 +20,10 @@
 #include "digest/md5_lanes.h"
 #include "platform/platform.h"
 
+namespace folder_walk {
+class folder_guard;
+}
+
 namespace prehash {
 
 // What a hasher found for one file.
@@ -84,7 +88,8 @@ class pipeline {
   };
 
   void scout_main(std::string root);
-  bool scout_folder(const std::string& dir, std::vector<platform::folder_id>* ancestors);
+  bool scout_folder(const std::string& dir, const platform::folder_id* parent,
+                    folder_walk::folder_guard* guard);
   bool plan(std::string path);
   void worker_main();
   void lane_worker_main(md5_lanes_path path);

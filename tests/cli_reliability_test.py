@@ -93,8 +93,6 @@ class Reliability(CliCase):
             os.path.join(tree, rel).encode(): hashlib.md5(audio(seed)).hexdigest()
             for rel, seed in [("open/ok.mp3", 1), ("top.mp3", 5)]})
 
-    @unittest.skip("hangs: the scout hashing ahead descends below /proc and /sys and is not "
-                   "stopped there (docs/reliability.md)")
     def test_links_into_proc_and_sys_finish(self):
         earlier = self.add_earlier_entries()
         tree = os.path.join(self.root, "tree")
