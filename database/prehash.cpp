@@ -44,8 +44,7 @@ bool trusted(int fd, const platform::file_state& before, int64_t started) {
 // Files the workers' lanes hold beyond those the window keeps for single-file hashing.
 size_t lane_window(int hashers, int lanes) {
   if (lanes == kNoLanes || hashers < 2) return 0;
-  return static_cast<size_t>(2 * md5_lanes_width(static_cast<md5_lanes_path>(lanes)) *
-                             (hashers - 1));
+  return static_cast<size_t>(2 * md5_lanes_width(static_cast<md5_lanes_path>(lanes)) * hashers);
 }
 
 }  // namespace
@@ -71,7 +70,10 @@ pipeline::pipeline(const std::string& root, int hashers, int lanes)
   // A thread that cannot be started leaves its share to the others and the caller.
   try {
     scout_ = std::thread(&pipeline::scout_main, this, root);
-    for (int i = 1; i < hashers; ++i) {
+    // With lanes the calling thread only appends entries and mostly waits, so every
+    // hasher gets a lane worker of its own; without them the caller hashes too.
+    const int threads = use_lanes ? hashers : hashers - 1;
+    for (int i = 0; i < threads; ++i) {
       if (use_lanes) {
         workers_.emplace_back(&pipeline::lane_worker_main, this,
                               static_cast<md5_lanes_path>(lanes));
