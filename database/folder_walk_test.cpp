@@ -434,15 +434,6 @@ void deep_chain(const std::string& base, int depth, const std::string& segment) 
   close(fd);
 }
 
-void remove_deep_chain(int parent, const std::string& segment) {
-  int fd = openat(parent, segment.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  remove_deep_chain(fd, segment);
-  unlinkat(fd, "x.mp3", 0);
-  close(fd);
-  unlinkat(parent, segment.c_str(), AT_REMOVEDIR);
-}
-
 TEST_P(AddDirectory, PathsOfAnyLengthWorkUpToWhatTheSystemOpens) {
   const std::string segment(200, 'd');
   deep_chain(dir_.path(), 30, segment);  // about 6,000 bytes at the bottom
@@ -454,7 +445,7 @@ TEST_P(AddDirectory, PathsOfAnyLengthWorkUpToWhatTheSystemOpens) {
     EXPECT_LT(strlen(db_getfileentry(i)->filename), 4096u);
   EXPECT_EQ(file_gethashnum(), 1u);
   int base = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
-  remove_deep_chain(base, segment);
+  scan_test::remove_deep_chain(base, segment);
   close(base);
 }
 

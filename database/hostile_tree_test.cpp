@@ -198,15 +198,6 @@ std::vector<std::string> deep_chain(const std::string& base, int depth, const st
   return made;
 }
 
-void remove_deep_chain(int parent, const std::string& segment) {
-  int fd = openat(parent, segment.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  remove_deep_chain(fd, segment);
-  unlinkat(fd, "x.mp3", 0);
-  close(fd);
-  unlinkat(parent, segment.c_str(), AT_REMOVEDIR);
-}
-
 TEST_P(HostileTree, PathsOfFourThousandBytesAndMore) {
   const std::string segment(200, 'p');
   const std::vector<std::string> made = deep_chain(tree_.path(), 26, segment, song(4));
@@ -222,7 +213,7 @@ TEST_P(HostileTree, PathsOfFourThousandBytesAndMore) {
   EXPECT_EQ(scan(tree_.path()), static_cast<int>(added.size()));
   expect_saved_with(added);
   int base = open(tree_.path().c_str(), O_RDONLY | O_DIRECTORY);
-  remove_deep_chain(base, segment);
+  scan_test::remove_deep_chain(base, segment);
   close(base);
 }
 

@@ -127,6 +127,17 @@ class scan_fixture : public ::testing::Test {
   }
 };
 
+// Removes a chain of folders all named segment below parent, each holding at most an
+// "x.mp3", working relative to open folders because the chain is too deep for one path.
+inline void remove_deep_chain(int parent, const std::string& segment) {
+  int fd = openat(parent, segment.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  remove_deep_chain(fd, segment);
+  unlinkat(fd, "x.mp3", 0);
+  close(fd);
+  unlinkat(parent, segment.c_str(), AT_REMOVEDIR);
+}
+
 }  // namespace scan_test
 
 #endif  // VARNELO_DATABASE_SCAN_TEST_UTIL_H_
