@@ -96,6 +96,9 @@ prehash::counters last_walk_counters() { return g_last_counters; }
 
 }  // namespace folder_walk
 
+// The walk pumps the window it was given between entries; the platform layer keeps the hook.
+void mp3db_set_event_pump(event_pump pump) { platform::set_event_pump(pump); }
+
 int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   if (dir == nullptr) return 0;
   size_t n = strlen(dir);

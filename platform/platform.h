@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "database/mp3_db.h"
-
 namespace platform {
 
 // The path separator of folder joins and trims.
@@ -99,8 +97,12 @@ bool on_kernel_file_system(const char* dir);
 // Deletes a file (a symbolic link is deleted as the link). True when it is gone.
 bool delete_path(const char* path);
 
-// Handles the pending events of hwnd through the registered pump; nothing without one.
-void pump_events(window_handle hwnd);
+// The function that handles a window's pending events during a long walk. The window is
+// opaque here: whatever the program on top passed down.
+using event_pump = void (*)(void* window);
+void set_event_pump(event_pump pump);
+// Handles the pending events of window through the registered pump; nothing without one.
+void pump_events(void* window);
 
 }  // namespace platform
 

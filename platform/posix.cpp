@@ -159,10 +159,10 @@ bool on_kernel_file_system(const char* dir) {
 
 bool delete_path(const char* path) { return ::unlink(path) == 0; }
 
-void pump_events(window_handle hwnd) {
-  if (g_pump != nullptr) g_pump(hwnd);
+void set_event_pump(event_pump pump) { g_pump = pump; }
+
+void pump_events(void* window) {
+  if (g_pump != nullptr) g_pump(window);
 }
 
 }  // namespace platform
-
-void mp3db_set_event_pump(event_pump pump) { platform::g_pump = pump; }
