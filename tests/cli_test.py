@@ -227,7 +227,7 @@ class UsageAndExitStatus(CliCase):
         lib, _ = self.make_library()
         r = self.ok("scan", lib)
         self.assertEqual(r.stdout, b"")
-        r = self.ok("dupes", "--json")
+        r = self.ok("--verbose", "dupes", "--json")  # the library's lines too, on stderr
         json.loads(r.stdout)
         self.assertIn(b"Database successfully read", r.stderr)
         r = self.ok("-q", "dupes")
