@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <sstream>
 
 #include "cli/checked_output.h"
 #include "cli/commands.h"
@@ -115,7 +116,10 @@ int run_command(const std::string& name, const command_line& args, const console
 }
 
 // The help and the version are output too: one that cannot be written is a failure.
-int finish_help(int status) {
+int print_help(CLI::App& app, const CLI::Error& request) {
+  std::ostringstream text;
+  int status = app.exit(request, text, std::cerr);
+  checked_output::write(text.str());
   return checked_output::close(console(false)) ? status : kExitFailure;
 }
 
@@ -184,11 +188,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return finish_help(app.exit(e));
+    return print_help(app, e);
   } catch (const CLI::CallForAllHelp& e) {
-    return finish_help(app.exit(e));
+    return print_help(app, e);
   } catch (const CLI::CallForVersion& e) {
-    return finish_help(app.exit(e));
+    return print_help(app, e);
   } catch (const CLI::ParseError& e) {
     fprintf(stderr, "varnelo-cli: error: %s\nRun 'varnelo-cli --help' for the usage.\n", e.what());
     return kExitUsage;
