@@ -70,7 +70,8 @@ void print_text(const duplicate_listing& listing) {
     checked_output::print("%zu Files with Hash digest: %s\n", group.files.size(),
                           digest_hex(group.hashid).c_str());
     for (int32_t index : group.files) {
-      checked_output::print("%s\n", checked_output::shown(db_getfileentry(index)->filename).c_str());
+      std::string name = checked_output::shown(db_getfileentry(index)->filename);
+      checked_output::print("%s\n", name.c_str());
     }
   }
 }

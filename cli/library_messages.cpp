@@ -99,7 +99,7 @@ void library_messages::on_message(std::string_view message) {
         return;
       }
     }
-    out_.warning("%s", line.data() == nullptr ? "" : std::string(line).c_str());
+    out_.warning("%s", std::string(line).c_str());
   } else if (starts_with(line, kNotMovedAside) && line.size() >= kNotMovedAsideEnd.size() &&
              line.substr(line.size() - kNotMovedAsideEnd.size()) == kNotMovedAsideEnd) {
     std::string_view path = line.substr(

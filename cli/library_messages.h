@@ -38,7 +38,7 @@ class library_messages {
   const console& out_;
   bool verbose_;
   FILE* sink_ = nullptr;
-  std::string pending_;  // a message not yet ended by a line end
+  std::string pending_;                // a message not yet ended by a line end
   std::vector<std::string> unopened_;  // the first few files that could not be opened
   uint64_t unopened_count_ = 0;
 };

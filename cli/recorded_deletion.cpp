@@ -28,7 +28,8 @@ deletion_outcome delete_recorded(const std::string& path, const std::string& nam
 
 void report_lost_output(const char* command, int deleted, const console& out) {
   checked_output::report(out);
-  out.error("%s stopped: its output is lost; the %d files deleted before are recorded in the "
-            "database",
-            command, deleted);
+  out.error(
+      "%s stopped: its output is lost; the %d files deleted before are recorded in the "
+      "database",
+      command, deleted);
 }

@@ -46,7 +46,8 @@ std::string shell_quoted(std::string_view name) {
     if (length == 0 || is_terminal_control(name, i, length)) {
       enter(quote::dollar);
       size_t bytes = length == 0 ? 1 : length;
-      for (size_t k = 0; k < bytes; ++k) append_escaped(out, static_cast<unsigned char>(name[i + k]));
+      for (size_t k = 0; k < bytes; ++k)
+        append_escaped(out, static_cast<unsigned char>(name[i + k]));
       i += bytes;
     } else if (name[i] == '\'') {
       if (open != quote::none) out += '\'';
