@@ -5,8 +5,7 @@ namespace command_tree {
 
 std::vector<const CLI::App*> commands(const CLI::App& app) {
   // CLI11 hides a command or an option by giving it an empty group.
-  return app.get_subcommands(
-      [](const CLI::App* command) { return !command->get_group().empty(); });
+  return app.get_subcommands([](const CLI::App* command) { return !command->get_group().empty(); });
 }
 
 std::vector<const CLI::Option*> options(const CLI::App& app) {

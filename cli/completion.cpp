@@ -157,8 +157,8 @@ int write_bash_completion(const CLI::App& app, FILE* out) {
   }
 
   std::string script = "# bash completion for " + program +
-                       ", written by the program from its own commands and options.\n" +
-                       function + "() {\n  local commands=" + quoted(joined(commands)) +
+                       ", written by the program from its own commands and options.\n" + function +
+                       "() {\n  local commands=" + quoted(joined(commands)) +
                        "\n  local -A options=(" + options + "\n  )\n  local -A values=(" + values +
                        "\n  )\n  local -A operands=(" + operands + "\n  )" + kCompleter +
                        "complete -F " + function + " " + program + "\n";

@@ -38,16 +38,16 @@ std::string roff(const std::string& text) {
   return out;
 }
 
-// Whether a line of a help text starts with a label ("Exit status:", "-0:", "--json:"),
-// which begins a line of its own in the page too.
+// Whether a line of a help text starts with a short label ("Exit status:", "-0:",
+// "--json:"), which begins a line of its own in the page too.
 bool starts_with_label(const std::string& line) {
-  size_t i = 0;
-  while (i < line.size() && (isalnum(static_cast<unsigned char>(line[i])) || line[i] == '-' ||
-                             line[i] == ' ')) {
-    ++i;
+  const size_t colon = line.find(':');
+  if (colon == 0 || colon == std::string::npos || colon > 16) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (!isalnum(c) && c != '-' && c != ' ') return false;
   }
-  return i > 0 && i < line.size() && line[i] == ':' && line.find(' ') > 0 &&
-         line.substr(0, i).find("  ") == std::string::npos && i <= 16;
+  return true;
 }
 
 // A help text (lines broken for a terminal) as one filled paragraph, keeping the breaks

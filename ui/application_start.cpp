@@ -78,7 +78,7 @@ bool enter_data_folder(const QString& folder, QString* error) {
   const QString databases = folder + QStringLiteral("/DataBases");
   const QByteArray path = QFile::encodeName(QDir::cleanPath(databases));
   // Each folder from the root down: the existing ones are left as they are.
-  for (qsizetype end = path.indexOf('/', 1); ; end = path.indexOf('/', end + 1)) {
+  for (qsizetype end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
     const QByteArray partial = end < 0 ? path : path.left(end);
     if (mkdir(partial.constData(), 0700) != 0 && errno != EEXIST) {
       *error = QFile::decodeName(partial) + QStringLiteral(": ") + reason(errno);

@@ -1,14 +1,14 @@
 // The window's start before its dialog: the data folder the desktop entry asks for, the
 // command line, and the icon compiled into the program.
+#include "ui/application_start.h"
+
 #include <sys/stat.h>
 
 #include <QDir>
 #include <QIcon>
 #include <QImage>
-
 #include <optional>
 
-#include "ui/application_start.h"
 #include "ui/ui_test_support.h"
 
 using ui_test::exists;
@@ -81,8 +81,7 @@ class ApplicationStartTest : public QObject {
     QCOMPARE(current_folder(), QString::fromStdString(share + "/varnelo"));
     QCOMPARE(mode_of(share), mode_t{0755});
     QCOMPARE(testing_support::read_file(share + "/varnelo/default.mp3db").size(), size_t{4});
-    QCOMPARE(testing_support::read_file(share + "/varnelo/DataBases/old.mp3db").size(),
-             size_t{4});
+    QCOMPARE(testing_support::read_file(share + "/varnelo/DataBases/old.mp3db").size(), size_t{4});
   }
 
   // XDG_DATA_HOME unset, empty or relative (which the XDG rules call invalid) means
@@ -129,7 +128,8 @@ class ApplicationStartTest : public QObject {
                                                        "folder ") +
                                         QString::fromStdString(c.share) + "/varnelo"),
                qPrintable(boxes.first()));
-      QVERIFY2(boxes.first().endsWith(QStringLiteral("Not a directory")), qPrintable(boxes.first()));
+      QVERIFY2(boxes.first().endsWith(QStringLiteral("Not a directory")),
+               qPrintable(boxes.first()));
     }
   }
 
