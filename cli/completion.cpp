@@ -115,11 +115,11 @@ constexpr const char* kCompleter = R"BASH(
   if [[ $option == -* && -n ${values["$command $option"]+set} ]]; then
     kind=${values["$command $option"]}
   elif [[ $cur == -* ]]; then
-    kind=${options["$command"]}
+    kind=${options["$command"]-}
   elif [[ $command == - ]]; then
     kind=$commands
   else
-    kind=${operands["$command"]}
+    kind=${operands["$command"]-}
   fi
 
   case $kind in

@@ -72,9 +72,10 @@ class Completion(InstallCase):
             f.write(cli_output("--bash-completion"))
 
     def complete(self, *words, cwd=None):
-        """What bash offers for the last of words (the words as bash splits them)."""
+        """What bash offers for the last of words (the words as bash splits them), in a shell
+        that treats unset variables as errors, as some users' shells do."""
         program = r'''
-            source "$1"; shift
+            source "$1"; shift; set -u
             function=$(complete -p varnelo-cli | sed -n 's/.* -F \([^ ]*\) .*/\1/p')
             COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
             "$function"
@@ -101,6 +102,7 @@ class Completion(InstallCase):
             self.assertEqual(self.complete("--db", "x.mp3db", "-q", command, "-"), offered)
         self.assertIn("--dry-run", self.complete("prune", "--d"))
         self.assertEqual(self.complete("dupes", "--j"), ["--json"])
+        self.assertEqual(self.complete("clean", ""), [])  # no operands
 
     def test_values_of_options_and_operands(self):
         os.makedirs(os.path.join(self.root, "Music/Rock"))
