@@ -2,6 +2,7 @@
 // the database, runs one command and saves the database when the command changed it.
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
@@ -9,9 +10,11 @@
 
 #include "cli/checked_output.h"
 #include "cli/commands.h"
+#include "cli/completion.h"
 #include "cli/database_session.h"
 #include "cli/interrupt.h"
 #include "cli/library_messages.h"
+#include "cli/man_page.h"
 #include "cli/paths.h"
 #include "database/mp3_db.h"
 
@@ -185,6 +188,13 @@ int main(int argc, char** argv) {
 
   app.add_subcommand("info", "Database path, counts and stamp");
 
+  // The build asks the program for its completion script and manual page.
+  if (argc == 2 && strcmp(argv[1], kBashCompletionFlag) == 0) {
+    return write_bash_completion(app, stdout);
+  }
+  if ((argc == 2 || argc == 3) && strcmp(argv[1], kManPageFlag) == 0) {
+    return write_man_page(app, argc == 3 ? argv[2] : "", stdout);
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QStringList>
 
+#include "ui/application_start.h"
 #include "ui/duplicates_view.h"
 #include "ui/main_dialog.h"
 #include "ui/prompts.h"
@@ -246,7 +247,7 @@ int MyChangeCb(int files_new, int level, const char* name, const char* dir, wind
 
 int WinMain(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("varnelo"));
+  if (const int status = prepare_application(app); status >= 0) return status;
   MainDialog dialog;
   return dialog.exec();
 }
