@@ -21,7 +21,10 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Data goes to standard output; progress, summaries and errors to standard error.\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.";
+    "Exit status: 0 success, 1 failure, 2 usage error.\n"
+    "Commands that change the database hold it while they run: another run waits for them,\n"
+    "and none runs while the window has the database open. A database that cannot be saved\n"
+    "has its entries written to a recovery file, named in the error.";
 
 constexpr const char* kDupesFooter =
     "Text: one block per group, a header line \"N Files with Hash digest: HEX\" and one path\n"
@@ -51,6 +54,7 @@ struct command_line {
   std::string keep = "first";
   std::string keep_in;
   bool dry_run = false;
+  double wait_seconds = -1;  // for the lock of a database another run holds; < 0: no limit
 };
 
 struct null_sink_closer {
@@ -62,6 +66,10 @@ int run_command(const std::string& name, const command_line& args, const console
   if (name == "digest") return run_digest(args.paths, out);
 
   database_session session(args.db);
+  // Commands that change the database lock it before loading; those that only read do not.
+  const bool changes = name == "scan" || name == "add" || name == "clean" || name == "delete" ||
+                       (name == "prune" && !args.dry_run);
+  if (changes && !session.lock_for_change(out, args.wait_seconds)) return kExitFailure;
   if (!session.load(out)) return kExitFailure;
   // Commands that only read keep the default signals: Ctrl-C ends them at once.
   if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune") {
@@ -122,6 +130,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("-q,--quiet", args.quiet,
                "No progress, summaries or library diagnostics; errors are still shown");
+  app.add_option("--wait", args.wait_seconds,
+                 "Seconds to wait for another varnelo-cli run that is changing the database "
+                 "(default: until it ends)")
+      ->check(CLI::NonNegativeNumber);
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();
