@@ -59,8 +59,8 @@ bool database_session::lock_for_change(const console& out, double wait_seconds) 
     }
     // Another run of this tool ends by itself; a window stays until its user closes it.
     if (!holder_is_this_tool()) {
-      out.error("%s: the database is in use by %s; close that program and try again",
-                name.c_str(), lock_holder().c_str());
+      out.error("%s: the database is in use by %s; close that program and try again", name.c_str(),
+                lock_holder().c_str());
       return false;
     }
     std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
@@ -128,9 +128,10 @@ bool database_session::save_if_changed(const console& out) {
               name.c_str());
     return false;
   }
-  out.error("%s: its %u entries were written to %s instead; use that file with --db, or "
-            "rename it to %s",
-            name.c_str(), file_getfilenum(), recovered, name.c_str());
+  out.error(
+      "%s: its %u entries were written to %s instead; use that file with --db, or "
+      "rename it to %s",
+      name.c_str(), file_getfilenum(), recovered, name.c_str());
   free(recovered);
   return false;
 }

@@ -49,8 +49,7 @@ bool is_held_file(const std::string& path) {
 bool holds(const char* name) {
   if (g_held.fd < 0) return false;
   // Where no lock file could be made, the database file itself carries the lock.
-  return is_held_file(db_lock::lock_path(name)) ||
-         is_held_file(safe_save::resolve_target(name));
+  return is_held_file(db_lock::lock_path(name)) || is_held_file(safe_save::resolve_target(name));
 }
 
 bool folder_refuses_new_files(int error) {

@@ -23,8 +23,7 @@ bool make_folders(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !make_folders(path.substr(0, slash)))
-    return false;
+  if (slash != std::string::npos && slash > 0 && !make_folders(path.substr(0, slash))) return false;
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 

@@ -52,8 +52,7 @@ void sync_folder(const std::string& dir) {
 
 // Renames from to to, never replacing a file that exists at to (EEXIST then).
 bool rename_no_replace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without an exclusive rename: a hard link never replaces a file.
   if (link(from.c_str(), to.c_str()) != 0) return false;
@@ -158,8 +157,10 @@ bool db_writer::make_temp(bool exists, unsigned mode_bits) {
     fd = injected(save_faults::kCreateTemp, EACCES)
              ? -1
              : ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) temp_ = name;
-    else if (errno != EEXIST) return false;
+    if (fd >= 0)
+      temp_ = name;
+    else if (errno != EEXIST)
+      return false;
   }
   if (fd < 0) return false;  // every name taken: errno is EEXIST
   if (exists) fchmod(fd, mode_bits);

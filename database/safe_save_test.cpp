@@ -268,7 +268,8 @@ TEST_F(SafeSave, FullFileSystemsKeepThePreviousFile) {
       fill_file_system(folder, strcmp(fault, "inodes") == 0);
       if (in_place && (setgid(65534) != 0 || setuid(65534) != 0)) return "cannot switch users";
       // More than the blocks the previous file already holds, which a save in place reuses.
-      for (int i = 0; i < 100; ++i) add_entry("/music/more/" + std::string(100, 'x') + std::to_string(i), i);
+      for (int i = 0; i < 100; ++i)
+        add_entry("/music/more/" + std::string(100, 'x') + std::to_string(i), i);
       const std::string store = describe_store();
       errno = 0;
       if (file_closedb() != 0) return "the save succeeded";

@@ -119,11 +119,11 @@ inline std::string in_child(const std::function<std::string()>& check) {
 
 // Skips the test when a child could not make its conditions, else expects that every
 // check of the child held.
-#define EXPECT_CHILD_PASSES(report)                                           \
-  do {                                                                        \
-    const std::string child_report = (report);                                \
-    if (child_report.rfind("skip: ", 0) == 0) GTEST_SKIP() << child_report;   \
-    EXPECT_EQ(child_report, "");                                              \
+#define EXPECT_CHILD_PASSES(report)                                         \
+  do {                                                                      \
+    const std::string child_report = (report);                              \
+    if (child_report.rfind("skip: ", 0) == 0) GTEST_SKIP() << child_report; \
+    EXPECT_EQ(child_report, "");                                            \
   } while (0)
 
 // In a child process: mounts a fresh tmpfs with options at folder, in a mount namespace of

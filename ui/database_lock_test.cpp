@@ -26,16 +26,18 @@ uint32_t files_on_disk(const std::string& db) {
 }
 
 QString in_use(const QString& db, pid_t pid) {
-  return QStringLiteral("Varnelo Error: The database %1 is in use by varnelo-cli (process %2). "
-                        "Close that program and try again; nothing was changed.")
+  return QStringLiteral(
+             "Varnelo Error: The database %1 is in use by varnelo-cli (process %2). "
+             "Close that program and try again; nothing was changed.")
       .arg(db)
       .arg(pid);
 }
 
 QString read_only(const QString& db, pid_t pid) {
-  return QStringLiteral("Varnelo Warning: The database %1 is in use by varnelo-cli (process %2). "
-                        "It is shown read-only: changes and saving are refused until that "
-                        "program lets it go.")
+  return QStringLiteral(
+             "Varnelo Warning: The database %1 is in use by varnelo-cli (process %2). "
+             "It is shown read-only: changes and saving are refused until that "
+             "program lets it go.")
       .arg(db)
       .arg(pid);
 }
