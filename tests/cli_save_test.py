@@ -5,6 +5,7 @@ running window. Run through ctest, which passes the binaries in VARNELO_CLI and
 VARNELO_WINDOW."""
 import hashlib
 import os
+import pty
 import select
 import signal
 import subprocess
@@ -174,8 +175,15 @@ class WindowAndCommandLine(SavingCase):
         self.window_env = dict(self.env, QT_QPA_PLATFORM="offscreen")
 
     def start_window(self):
-        # Line-buffered, so that the library's "Database successfully read" shows when it is said.
-        return self.start(["stdbuf", "-oL", WINDOW], env=self.window_env)
+        """The window, its standard output on a terminal so that the library's lines
+        ("Database successfully read") come as they are said; window.stdout reads them."""
+        master, slave = pty.openpty()
+        window = subprocess.Popen([WINDOW], cwd=self.root, stdout=slave, stderr=subprocess.PIPE,
+                                  env=self.window_env)
+        os.close(slave)
+        window.stdout = os.fdopen(master, "rb", buffering=0)
+        self.procs.append(window)
+        return window
 
     def wait_for_lock_line(self, line, seconds=60):
         lock = os.path.join(self.root, ".default.mp3db.lock")
