@@ -1,6 +1,5 @@
 // Recovery files: where the entries of a database go when it cannot be saved under its
 // name, beside it or in the user's state folder, never replacing a file.
-#include "database/recovery.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -61,17 +60,6 @@ class Recovery : public StoreTest {
 
   std::string store_, saved_xdg_, saved_home_;
 };
-
-TEST_F(Recovery, NamesKeepTheDatabaseEndingAndNeverRepeat) {
-  EXPECT_EQ(recovery::file_name("", "/m/music.mp3db", 0), "/m/music.recovered.mp3db");
-  EXPECT_EQ(recovery::file_name("", "/m/music.mp3db", 2), "/m/music.recovered-2.mp3db");
-  EXPECT_EQ(recovery::file_name("", "old.mp3db.bak", 0), "old.mp3db.bak.recovered.mp3db");
-  EXPECT_EQ(recovery::file_name("", "/music.mp3db", 0), "/music.recovered.mp3db");
-  EXPECT_EQ(recovery::file_name("/state", "/m/music.mp3db", 1), "/state/music.recovered-1.mp3db");
-  const std::string longest =
-      recovery::file_name("/s", ("/m/" + std::string(300, 'n')).c_str(), 999);
-  EXPECT_LE(longest.size() - 3, size_t{NAME_MAX});
-}
 
 TEST_F(Recovery, BesideTheDatabaseWithoutReplacingAFile) {
   use("music.mp3db");

@@ -119,7 +119,7 @@ class SharedDatabase(SavingCase):
         self.assertEqual(err.count(b"waiting for"), 0, "said once, before")
         self.assertEqual(self.saved(), {**first, **second})
 
-    def test_ctrl_c_ends_the_wait_and_changes_nothing(self):
+    def test_ctrl_c_ends_the_wait_and_a_holder_killed_outright_blocks_nobody(self):
         songs(os.path.join(self.root, "first"), 3000, 1)
         earlier = songs(os.path.join(self.root, "earlier"), 5, 3)
         self.ok("scan", os.path.join(self.root, "earlier"))
@@ -133,35 +133,11 @@ class SharedDatabase(SavingCase):
         holder.kill()
         holder.wait()
         self.assertEqual(read_bytes(self.db), before)
-        self.assertEqual(self.saved(), earlier)
-
-    def test_a_holder_killed_outright_blocks_nobody(self):
-        earlier = songs(os.path.join(self.root, "earlier"), 5, 3)
-        self.ok("scan", os.path.join(self.root, "earlier"))
-        songs(os.path.join(self.root, "first"), 3000, 1)
-        holder = self.holding_scan(os.path.join(self.root, "first"))
-        holder.kill()
-        holder.wait()
         later = songs(os.path.join(self.root, "later"), 5, 4)
-        started = time.monotonic()
-        r = self.cli("scan", os.path.join(self.root, "later"))
+        r = self.cli("scan", os.path.join(self.root, "later"), timeout=30)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertNotIn(b"waiting", r.stderr)
-        self.assertLess(time.monotonic() - started, 30)
         self.assertEqual(self.saved(), {**earlier, **later})
-
-    def test_reading_commands_take_no_lock(self):
-        lib, _groups = self.make_library()
-        self.ok("scan", lib)
-        songs(os.path.join(self.root, "first"), 3000, 1)
-        holder = self.holding_scan(os.path.join(self.root, "first"))
-        for command in (["dupes"], ["dupes", "--json"], ["info"], ["search", "one"],
-                        ["digest", os.path.join(lib, "a/one.mp3")], ["prune", "--dry-run"]):
-            r = self.cli(*command, timeout=30)
-            self.assertEqual(r.returncode, 0, (command, r.stderr))
-            self.assertNotIn(b"waiting", r.stderr)
-        holder.send_signal(signal.SIGCONT)
-        self.assertEqual(holder.wait(timeout=300), 0)
 
 
 # ---- varnelo-cli and the window ---------------------------------------------------------------
