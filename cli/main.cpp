@@ -133,7 +133,14 @@ int main(int argc, char** argv) {
   app.add_option("--wait", args.wait_seconds,
                  "Seconds to wait for another varnelo-cli run that is changing the database "
                  "(default: until it ends)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            double seconds = -1;
+            return CLI::detail::lexical_cast(value, seconds) && seconds >= 0
+                       ? ""
+                       : "needs a number of seconds, 0 or more";
+          },
+          "SECONDS"));
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();
