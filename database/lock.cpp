@@ -41,6 +41,13 @@ held_lock g_held;
 std::string g_holder_program;
 int32_t g_holder_pid = 0;
 
+// Closes fd without losing the errno that tells why it is given up.
+void close_keeping_errno(int fd) {
+  int error = errno;
+  close(fd);
+  errno = error;
+}
+
 bool is_held_file(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && st.st_dev == g_held.device && st.st_ino == g_held.inode;
@@ -185,9 +192,7 @@ int file_lockdb(const char* name, const char* program) {
     bool locked = try_lock(f.fd);
     if (!locked) {
       if (errno != EWOULDBLOCK) {
-        int error = errno;
-        close(f.fd);
-        errno = error;
+        close_keeping_errno(f.fd);
         return -1;
       }
       g_holder_program.clear();
@@ -208,7 +213,10 @@ int file_lockdb(const char* name, const char* program) {
       continue;
     }
     struct stat st;
-    fstat(f.fd, &st);
+    if (fstat(f.fd, &st) != 0) {
+      close_keeping_errno(f.fd);
+      return -1;
+    }
     bool own_text = f.writable && write_holder(f.fd, program);
     file_unlockdb();
     g_held = held_lock{f.fd, st.st_dev, st.st_ino, own_text};
