@@ -32,6 +32,9 @@ constexpr const char* kFooter =
     "-0 and with --json, names are written byte for byte.\n"
     "Output that cannot be written (a full disk, a closed pipe) is an error; delete and prune\n"
     "then stop before their next deletion, and what they deleted stays recorded.\n"
+    "Commands that change the database hold it while they run: another run waits for them,\n"
+    "and none runs while the window has the database open. A database that cannot be saved\n"
+    "has its entries written to a recovery file, named in the error.\n"
     "Exit status: 0 success, 1 failure, 2 usage error.";
 
 constexpr const char* kDupesFooter =
@@ -63,6 +66,7 @@ struct command_line {
   std::string keep = "first";
   std::string keep_in;
   bool dry_run = false;
+  double wait_seconds = -1;  // for the lock of a database another run holds; < 0: no limit
 };
 
 int run_command(const std::string& name, const command_line& args, const console& out,
@@ -71,6 +75,10 @@ int run_command(const std::string& name, const command_line& args, const console
   if (name == "digest") return run_digest(args.paths, out);
 
   database_session session(args.db);
+  // Commands that change the database lock it before loading; those that only read do not.
+  const bool changes = name == "scan" || name == "add" || name == "clean" || name == "delete" ||
+                       (name == "prune" && !args.dry_run);
+  if (changes && !session.lock_for_change(out, args.wait_seconds)) return kExitFailure;
   if (!session.load(out)) return kExitFailure;
   // Commands that only read keep the default signals: Ctrl-C ends them at once.
   if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune") {
@@ -147,6 +155,17 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", args.verbose,
                "Also show the library's diagnostic lines (\"reading id3 title\" and such)")
       ->excludes(quiet);
+  app.add_option("--wait", args.wait_seconds,
+                 "Seconds to wait for another varnelo-cli run that is changing the database "
+                 "(default: until it ends)")
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            double seconds = -1;
+            return CLI::detail::lexical_cast(value, seconds) && seconds >= 0
+                       ? ""
+                       : "needs a number of seconds, 0 or more";
+          },
+          "SECONDS"));
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();

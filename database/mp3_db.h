@@ -174,4 +174,51 @@ void mp3db_set_scan_workers(int workers);
 // widest the processor has). A path the processor lacks counts as -1.
 void mp3db_set_scan_lanes(int path);
 
+// Reads the 16-byte header of the database file name without loading it: 1 with its counts
+// and stamp word (any pointer may be null) when the file begins with a whole header holding
+// the magic, else 0.
+int file_readheader(const char* name, uint32_t* hashnum, uint32_t* filenum, uint32_t* stamp);
+
+// 1 when the file that the database name leads to is not as this process last loaded or
+// wrote it (another file, another size or time of change, made or removed since), or when
+// this process has neither loaded nor written it; 0 when it is the same.
+int file_dbchanged();
+
+// 1 when a save of database name can be made there: the file is a regular file this user
+// may write, or there is none and its folder exists and accepts new files. 0 (errno tells
+// why) otherwise. For checking before long work; the save itself can still fail.
+int file_writabledb(const char* name);
+
+// Writes the whole database to a new recovery file, for when it cannot be saved under its
+// name: beside it ("NAME.recovered.mp3db", then "NAME.recovered-1.mp3db", ..., never
+// replacing a file), or else in the user's state folder ($XDG_STATE_HOME/varnelo, by default
+// ~/.local/state/varnelo). Returns the path written (malloc'ed; the caller free()s it), or
+// null when no file could be written. The store and its name are left as they are.
+char* file_saverecovery();
+
+// ---- Sharing a database between programs ----
+// A program that may save a database holds its lock from before it loads it until it has
+// saved, so no save drops what another program saved meanwhile. The lock is an advisory
+// lock (flock) on ".NAME.lock" beside the file a save replaces (the target of a symbolic
+// link); the file carries the holder's program name and process id as a line of text. The
+// kernel releases a lock when its holder ends however it ends, so a lock never outlives its
+// program; the file may stay behind. A process holds at most one lock. Programs that only
+// read a database take none. The store itself refuses to write a database whose lock file
+// another process holds locked.
+
+// Takes the lock of database name for program (a short name shown to others), without
+// waiting. 1: this process holds it (releasing a lock it held on another database); 0:
+// another process holds it (file_lockholder tells who); -1: no lock can be had there (errno
+// tells why: a folder that does not exist, say). After 0 or -1 a lock held before is kept.
+// Where the folder refuses new files, the database file itself carries the lock.
+int file_lockdb(const char* name, const char* program);
+// Releases the lock this process holds, if any.
+void file_unlockdb();
+// 1 when this process holds the lock of database name, else 0.
+int file_haslock(const char* name);
+// Who held the lock when file_lockdb last returned 0: the process id, 0 when it could not be
+// told, and through program (when not null) the program's name ("" when not told), owned by
+// the library until the next file_lockdb.
+int32_t file_lockholder(const char** program);
+
 #endif  // VARNELO_DATABASE_MP3_DB_H_
