@@ -116,14 +116,14 @@ class scan_fixture : public ::testing::Test {
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
-    mp3db_set_scan_lanes(0);
+    mp3db_set_lanes(mp3db_lanes_widest);
   }
   void TearDown() override {
     tables::clear();
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
-    mp3db_set_scan_lanes(0);
+    mp3db_set_lanes(mp3db_lanes_widest);
   }
 };
 

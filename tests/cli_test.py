@@ -591,7 +591,8 @@ class InterruptedScan(CliCase):
 class HostileTree(CliCase):
     @staticmethod
     def make_deep(top, depth, content):
-        """A file below depth folders of 200 bytes each, made relative to open folders."""
+        """A file below depth folders of 200 bytes each, made relative to open folders.
+        Returns its path."""
         os.makedirs(top)
         fd = os.open(top, os.O_RDONLY | os.O_DIRECTORY)
         try:
@@ -605,6 +606,7 @@ class HostileTree(CliCase):
             os.close(out)
         finally:
             os.close(fd)
+        return os.path.join(os.fsencode(top), *[b"d" * 200] * depth, b"past-the-limit.mp3")
 
     def test_scan_finishes_and_adds_exactly_the_readable_regular_files(self):
         tree = os.path.join(self.root, "tree").encode()
@@ -620,10 +622,11 @@ class HostileTree(CliCase):
         put(b"line\nbreak.mp3", audio(2))
         put(b"sub/space and * star.mp3", audio(3))
         put(b"sub/.mp3", audio(4))
-        # A path of nearly 4,000 bytes, which can be read, and one past the system's limit,
-        # which can only be reached folder by folder.
+        # A path of nearly 4,000 bytes, and one past the system's limit, which can only be
+        # reached folder by folder: both are added.
         put(b"deep/" + b"/".join([b"f" * 200] * 19) + b"/long.mp3", audio(5))
-        self.make_deep(os.path.join(tree, b"deeper"), 22, make_mp3(audio(6)))
+        deeper = self.make_deep(os.path.join(tree, b"deeper"), 22, make_mp3(audio(6)))
+        good[deeper] = hashlib.md5(audio(6)).hexdigest()
         os.symlink(b"..", os.path.join(tree, b"sub/loop"))               # a link loop
         os.symlink(os.path.join(tree, b"sub"), os.path.join(tree, b"sub/self"))
         os.mkfifo(os.path.join(tree, b"x.mp3"))                           # would block a reader
