@@ -179,6 +179,8 @@ bool list_folder(int folder, std::vector<dir_entry>* entries, folder_id* id) {
     errno = error;
     return false;
   }
+  // The copy shares the descriptor's position: start from the top, whoever listed before.
+  rewinddir(d);
   int error = 0;
   for (;;) {
     errno = 0;
