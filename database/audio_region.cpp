@@ -44,8 +44,16 @@ region find(int fd, int64_t size) {
   return r;
 }
 
-unsigned char* read_buffer::data() {
-  if (!bytes_) bytes_ = std::make_unique_for_overwrite<unsigned char[]>(kBytes);
+unsigned char* read_buffer::data(size_t want) {
+  want = std::min(want, kBytes);
+  if (size_ < want) {
+    // Small regions get what they need; anything larger gets the whole buffer at once.
+    const size_t size = want < kBytes / 4 ? want : kBytes;
+    bytes_.reset();
+    size_ = 0;
+    bytes_ = std::make_unique_for_overwrite<unsigned char[]>(size);
+    size_ = size;
+  }
   return bytes_.get();
 }
 
@@ -55,7 +63,7 @@ bool digest(int fd, const region& r, read_buffer& buffer, unsigned char out[16],
   md5_state state;
   md5_init(&state);
   if (r.length > 0) posix_fadvise(fd, r.offset, r.length, POSIX_FADV_SEQUENTIAL);
-  unsigned char* bytes = r.length > 0 ? buffer.data() : nullptr;
+  unsigned char* bytes = r.length > 0 ? buffer.data(static_cast<size_t>(r.length)) : nullptr;
   for (int64_t done = 0; done < r.length;) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
     size_t want = static_cast<size_t>(

@@ -39,15 +39,17 @@ struct region {
 region find(int fd, int64_t size);
 
 // A read buffer kept by one hashing thread across files, so that no file pays for
-// allocating and releasing one. Its memory is had on first use: data() throws
-// std::bad_alloc when it cannot be had.
+// allocating and releasing one. It holds at most kBytes, and no more than the regions read
+// through it so far have needed: a digest of one small file takes little memory.
 class read_buffer {
  public:
   static constexpr size_t kBytes = 256 * 1024;
-  unsigned char* data();
+  // Room for min(want, kBytes) bytes at least. Throws std::bad_alloc when it cannot be had.
+  unsigned char* data(size_t want);
 
  private:
   std::unique_ptr<unsigned char[]> bytes_;
+  size_t size_ = 0;
 };
 
 // Digests the region of fd through buffer. False when the region cannot be read whole, or

@@ -93,15 +93,16 @@ unsigned char* md5_hashfile(const char* path);
 
 // ---- Adding files and scanning folders ----
 
-// Adds one file. Returns 1 if it was added; 0 if it cannot be opened, is already
-// listed under that path, or no content digest could be computed.
+// Adds one file (a path of any length). Returns 1 if it was added; 0 if it cannot be
+// opened, is already listed under that path, or no content digest could be computed.
 int file_add(const char* path);
-// Walks a folder tree depth-first and adds every file whose name ends in ".mp3".
-// A trailing separator of dir is removed in place. Returns the number of files added
+// Walks a folder tree depth-first, to any depth, and adds every file whose name ends in
+// ".mp3". A trailing separator of dir is removed in place. Returns the number of files added
 // so far in the walk, or 0 if the folder cannot be listed. A null cb is never called
 // (the walk then runs to its end). A folder the walk has already entered (met again
 // through a link or bind mount), and below the chosen folder one on a file system the
 // kernel makes up (/proc, /sys and the like), counts as one that cannot be listed.
+// mp3db_request_stop stops it at once; mp3db_get_walk_report tells what it left out.
 int add_directory(char* dir, change_cb cb, window_handle hwnd);
 
 // ---- Removing entries and files ----
