@@ -69,8 +69,7 @@ struct command_line {
   double wait_seconds = -1;  // for the lock of a database another run holds; < 0: no limit
 };
 
-int run_command(const std::string& name, const command_line& args, const console& out,
-                library_messages& messages) {
+int run_command(const std::string& name, const command_line& args, const console& out) {
   // digest reads only the named files, so it works whatever state the database is in.
   if (name == "digest") return run_digest(args.paths, out);
 
@@ -88,7 +87,6 @@ int run_command(const std::string& name, const command_line& args, const console
   int status = kExitSuccess;
   if (name == "scan") {
     status = run_scan(args.paths, out);
-    messages.report_unopened("scan");
   } else if (name == "add") {
     status = run_add(args.paths, out);
   } else if (name == "clean") {
@@ -232,7 +230,7 @@ int main(int argc, char** argv) {
   {
     // Standard output carries only data: the library's lines come here instead.
     library_messages messages(out, args.verbose);
-    status = run_command(app.get_subcommands().front()->get_name(), args, out, messages);
+    status = run_command(app.get_subcommands().front()->get_name(), args, out);
   }
   if (!checked_output::close(out)) status = kExitFailure;
   return status;
