@@ -55,6 +55,17 @@ inline const std::string& test_trash() {
   return trash;
 }
 
+// True when the file at path is a copy of song seed as write_song makes them: an ID3v2 tag,
+// then exactly the song's audio. Read here without the library.
+inline bool holds_song(const std::string& path, uint32_t seed) {
+  const bytes file = testing_support::read_file(path);
+  if (file.size() < 10 || file[0] != 'I' || file[1] != 'D' || file[2] != '3') return false;
+  const size_t tag = 10 + (size_t{file[6]} << 21 | size_t{file[7]} << 14 | size_t{file[8]} << 7 |
+                           file[9]);
+  return tag <= file.size() && bytes(file.begin() + static_cast<long>(tag), file.end()) ==
+                                   audio_of(seed);
+}
+
 // A fresh, empty database for each test, its diagnostics silenced.
 class CleanupTest : public ::testing::Test {
  protected:
@@ -85,6 +96,11 @@ class CleanupTest : public ::testing::Test {
     parts.id3v2_body = tag_body;
     parts.audio = audio_of(seed);
     testing_support::write_file(path, testing_support::make_mp3(parts));
+  }
+
+  // True when the database lists path.
+  static bool listed(const std::string& path) {
+    return get_fileentrybyfilename(path.c_str()) != -1;
   }
 
   testing_support::TempDir dir_;
