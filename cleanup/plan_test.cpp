@@ -75,14 +75,30 @@ class Plan : public cleanup_testing::CleanupTest {
     return path;
   }
 
-  cleanup::planned_group plan_one(const std::vector<keep_rule>& rules) {
-    const cleanup::cleanup_plan plan = cleanup::make_plan(cleanup::group_by_digest(), rules);
-    EXPECT_EQ(plan.groups.size(), 1u);
-    return plan.groups.empty() ? cleanup::planned_group{} : plan.groups.front();
+  // The one group's copies as the plan ranks them: path, fate and reason.
+  struct copy {
+    std::string path;
+    copy_fate fate;
+    std::string reason;
+  };
+  struct group {
+    bool left_alone = false;
+    std::vector<copy> copies;
+  };
+  group plan_one(const std::vector<keep_rule>& rules) {
+    plan_ = cleanup::make_plan(cleanup::group_by_digest(), rules);
+    EXPECT_EQ(plan_.groups.size(), 1u);
+    group out;
+    if (plan_.groups.empty()) return out;
+    const cleanup::planned_group& g = plan_.groups.front();
+    out.left_alone = g.left_alone;
+    for (const cleanup::planned_copy& c : plan_.copies_of(g))
+      out.copies.push_back({std::string(plan_.path(c)), c.fate, cleanup::reason_text(plan_, g, c)});
+    return out;
   }
   // The path of the kept copy, or "" when the group is left alone.
   std::string keeper(const std::vector<keep_rule>& rules) {
-    const cleanup::planned_group g = plan_one(rules);
+    const group g = plan_one(rules);
     if (g.left_alone || g.copies.empty()) return "";
     EXPECT_EQ(g.copies.front().fate, copy_fate::keep);
     return g.copies.front().path;
@@ -90,6 +106,7 @@ class Plan : public cleanup_testing::CleanupTest {
   std::string lib(const std::string& name) const { return dir_.file("lib/" + name); }
 
   std::vector<std::string> copies_;
+  cleanup::cleanup_plan plan_;
 };
 
 TEST_F(Plan, EachRuleAloneKeepsTheHandComputedCopy) {
@@ -105,7 +122,7 @@ TEST_F(Plan, EachRuleAloneKeepsTheHandComputedCopy) {
   EXPECT_EQ(keeper({rule(keep_rule_kind::protect, lib("musicbox"))}), copies_[3]);
 
   // Every copy but the kept one goes, each with the rule that put it behind.
-  const cleanup::planned_group g = plan_one({rule(keep_rule_kind::best_tags)});
+  const group g = plan_one({rule(keep_rule_kind::best_tags)});
   ASSERT_EQ(g.copies.size(), 4u);
   EXPECT_EQ(g.copies[0].reason, "best tags (score 7)");
   // Ranked by score: 5, then 3, then 1.
@@ -118,7 +135,7 @@ TEST_F(Plan, EachRuleAloneKeepsTheHandComputedCopy) {
 
 TEST_F(Plan, TiesFallThroughToTheNextRuleAndFinallyToDatabaseOrder) {
   set_mtime(copies_[0], 3000);  // as new as copy 1
-  const cleanup::planned_group newest = plan_one({rule(keep_rule_kind::newest)});
+  const group newest = plan_one({rule(keep_rule_kind::newest)});
   EXPECT_EQ(newest.copies[0].path, copies_[0]);
   EXPECT_EQ(newest.copies[1].path, copies_[1]);
   EXPECT_EQ(newest.copies[1].reason, "later in the database");
@@ -131,7 +148,7 @@ TEST_F(Plan, TiesFallThroughToTheNextRuleAndFinallyToDatabaseOrder) {
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("music")),
                     rule(keep_rule_kind::shortest_path)}),
             inner);
-  const cleanup::planned_group g = plan_one(
+  const group g = plan_one(
       {rule(keep_rule_kind::keep_in, lib("music")), rule(keep_rule_kind::longest_path)});
   EXPECT_EQ(g.copies[0].path, copies_[2]);
   EXPECT_EQ(g.copies[0].reason,
@@ -169,7 +186,7 @@ TEST_F(Plan, FoldersAreComparedByRealPathsAndWholeComponents) {
   file_delete(through_link.c_str());
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("music"))}), "");
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("ab"))}), sibling);
-  const cleanup::planned_group g = plan_one({rule(keep_rule_kind::keep_in, lib("a")),
+  const group g = plan_one({rule(keep_rule_kind::keep_in, lib("a")),
                                              rule(keep_rule_kind::protect, lib("a"))});
   EXPECT_EQ(g.copies[0].path, copies_[1]);
   for (size_t i = 1; i < g.copies.size(); ++i) EXPECT_EQ(g.copies[i].fate, copy_fate::go);
@@ -181,35 +198,41 @@ TEST_F(Plan, FoldersAreComparedByRealPathsAndWholeComponents) {
 TEST_F(Plan, ProtectedCopiesNeverGoAndAreKeptFirst) {
   // Two protected folders, and a rule that prefers an unprotected copy: both protected
   // copies stay, only the others go.
-  const cleanup::planned_group g = plan_one({rule(keep_rule_kind::shortest_path),
-                                             rule(keep_rule_kind::protect, lib("musicbox")),
-                                             rule(keep_rule_kind::protect, lib("zz"))});
+  const group g = plan_one({rule(keep_rule_kind::shortest_path),
+                            rule(keep_rule_kind::protect, lib("musicbox")),
+                            rule(keep_rule_kind::protect, lib("zz"))});
   EXPECT_EQ(g.copies[0].path, copies_[1]);
   std::map<std::string, copy_fate> fate;
-  for (const cleanup::planned_copy& c : g.copies) fate[c.path] = c.fate;
+  for (const copy& c : g.copies) fate[c.path] = c.fate;
   EXPECT_EQ(fate[copies_[0]], copy_fate::stay);
   EXPECT_EQ(fate[copies_[2]], copy_fate::go);
   EXPECT_EQ(fate[copies_[3]], copy_fate::stay);
 
-  const cleanup::cleanup_plan plan =
-      cleanup::make_plan(cleanup::group_by_digest(), {rule(keep_rule_kind::protect, lib("zz")),
-                                                      rule(keep_rule_kind::newest)});
-  EXPECT_EQ(plan.groups[0].copies[0].path, copies_[0]);
-  EXPECT_EQ(plan.groups[0].copies[0].reason,
-            "under the protected folder " + cleanup_testing::real(lib("zz")));
-  EXPECT_EQ(plan.copies_to_go, 3u);
-  EXPECT_EQ(plan.protected_folders, std::vector<std::string>{cleanup_testing::real(lib("zz"))});
+  const group zz = plan_one({rule(keep_rule_kind::protect, lib("zz")), rule(keep_rule_kind::newest)});
+  EXPECT_EQ(zz.copies[0].path, copies_[0]);
+  EXPECT_EQ(zz.copies[0].reason, "under the protected folder " + cleanup_testing::real(lib("zz")));
+  EXPECT_EQ(zz.copies[1].reason, "not under the protected folder " + cleanup_testing::real(lib("zz")));
+  EXPECT_EQ(plan_.copies_to_go, 3u);
+  EXPECT_EQ(plan_.protected_folders(), std::vector<std::string>{cleanup_testing::real(lib("zz"))});
+  const group twice = plan_one({rule(keep_rule_kind::shortest_path),
+                                rule(keep_rule_kind::protect, lib("zz"))});
+  for (const copy& c : twice.copies) {
+    if (c.path != copies_[0]) continue;
+    EXPECT_EQ(c.reason, "protected: under " + cleanup_testing::real(lib("zz")));
+  }
 }
 
 TEST_F(Plan, GroupWithoutACopyInAKeepInFolderIsLeftAloneUnlessARuleDecides) {
-  const cleanup::cleanup_plan plan =
-      cleanup::make_plan(cleanup::group_by_digest(), {rule(keep_rule_kind::keep_in, lib("other"))});
-  ASSERT_EQ(plan.groups.size(), 1u);
-  EXPECT_TRUE(plan.groups[0].left_alone);
-  EXPECT_FALSE(plan.groups[0].reason.empty());
-  EXPECT_EQ(plan.copies_to_go, 0u);
-  EXPECT_EQ(plan.groups_left_alone, 1u);
-  for (const cleanup::planned_copy& c : plan.groups[0].copies) EXPECT_EQ(c.fate, copy_fate::stay);
+  const group alone = plan_one({rule(keep_rule_kind::keep_in, lib("other"))});
+  EXPECT_TRUE(alone.left_alone);
+  EXPECT_EQ(plan_.copies_to_go, 0u);
+  EXPECT_EQ(plan_.groups_left_alone, 1u);
+  ASSERT_EQ(alone.copies.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(alone.copies[i].path, copies_[i]);  // database order
+    EXPECT_EQ(alone.copies[i].fate, copy_fate::stay);
+    EXPECT_EQ(alone.copies[i].reason, "its group is left alone");
+  }
 
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("other")), rule(keep_rule_kind::oldest)}),
             copies_[3]);

@@ -259,13 +259,8 @@ std::vector<removal_group> removal_groups_of(const cleanup_plan& plan) {
   for (const planned_group& g : plan.groups) {
     if (g.left_alone) continue;
     removal_group r{g.digest, {}, {}, true};
-    for (const planned_copy& c : g.copies) {
-      if (c.fate == copy_fate::go) {
-        r.go.push_back(c.path);
-      } else {
-        r.stay.push_back(c.path);
-      }
-    }
+    for (const planned_copy& c : plan.copies_of(g))
+      (c.fate == copy_fate::go ? r.go : r.stay).emplace_back(plan.path(c));
     if (!r.go.empty()) out.push_back(std::move(r));
   }
   return out;

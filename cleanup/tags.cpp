@@ -126,7 +126,7 @@ int tag_score(const file_tags& tags) {
   if (tags.year != 0) score += 1;
   if (tags.track != 0) score += 1;
   if (tags.cover_count > 0) score += 2;
-  if (tags.id3v2_version >= 4) {
+  if (tags.id3v2_version == 4) {
     score += 2;
   } else if (tags.id3v2_version == 3) {
     score += 1;

@@ -16,7 +16,8 @@ struct file_tags {
 
   // Which tags the file holds.
   bool id3v2 = false;
-  int id3v2_version = 0;  // the major version of the ID3v2 tag: 2, 3 or 4; 0 without one
+  // The major version of the ID3v2 tag (2, 3 or 4; a damaged tag may say any other); 0 without.
+  int id3v2_version = 0;
   bool id3v1 = false;
   bool ape = false;
 
