@@ -10,12 +10,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/paths.h"
+#include "cli/terminal_text.h"
+
 namespace {
 
 void write_message(const char* kind, const char* format, va_list args) {
-  fprintf(stderr, "varnelo-cli: %s", kind);
-  vfprintf(stderr, format, args);
-  fputc('\n', stderr);
+  va_list measure;
+  va_copy(measure, args);
+  int length = vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<size_t>(length));
+  if (on_terminal(STDERR_FILENO)) text = printable(text);
+  fprintf(stderr, "varnelo-cli: %s%s\n", kind, text.c_str());
 }
 
 }  // namespace
@@ -40,6 +50,10 @@ void console::note(const char* format, ...) const {
   va_start(args, format);
   write_message("", format, args);
   va_end(args);
+}
+
+std::string console::shown(std::string_view name) const {
+  return shown_name(STDERR_FILENO, name);
 }
 
 std::string reason_of(int error_number) { return strerror(error_number); }

@@ -4,6 +4,7 @@
 #define VARNELO_CLI_CONSOLE_H_
 
 #include <string>
+#include <string_view>
 
 class console {
  public:
@@ -16,6 +17,11 @@ class console {
   void warning(const char* format, ...) const __attribute__((format(printf, 2, 3)));
   // "varnelo-cli: ..." and a line end; left out with --quiet.
   void note(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+  // A file name for a message: quoted as a shell reads it back when standard error is a
+  // terminal and the name holds a control character, else its exact bytes. On a terminal,
+  // any control character left in a message (a name passed without this) is shown as '?'.
+  std::string shown(std::string_view name) const;
 
  private:
   bool quiet_;

@@ -1,9 +1,10 @@
 // dupes: the duplicate groups as text, as one JSON document, or as NUL-separated paths.
-#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/checked_output.h"
 #include "cli/commands.h"
 #include "cli/duplicate_groups.h"
 #include "cli/paths.h"
@@ -37,15 +38,16 @@ std::string dump(const json& value) {
 // Groups one per line inside the document, so that large listings stay readable and
 // are written without holding the whole document in memory.
 void print_json(const duplicate_listing& listing) {
-  fputs("{\"groups\": [", stdout);
+  checked_output::write("{\"groups\": [");
   bool first = true;
   for (const duplicate_group& group : listing.groups) {
+    if (!checked_output::ok()) return;
     json files = json::array();
     for (int32_t index : group.files) files.push_back(file_json(index));
     json value = {{"digest", digest_hex(group.hashid)},
                   {"count", group.files.size()},
                   {"files", std::move(files)}};
-    printf("%s\n%s", first ? "" : ",", dump(value).c_str());
+    checked_output::print("%s\n%s", first ? "" : ",", dump(value).c_str());
     first = false;
   }
   const duplicate_statistics& s = listing.statistics;
@@ -53,29 +55,36 @@ void print_json(const duplicate_listing& listing) {
                      {"duplicate_mb", s.duplicate_mb},
                      {"files", s.files},
                      {"total_mb", s.total_mb}};
-  printf("%s],\n\"statistics\": %s}\n", listing.groups.empty() ? "" : "\n",
-         dump(statistics).c_str());
+  checked_output::print("%s],\n\"statistics\": %s}\n", listing.groups.empty() ? "" : "\n",
+                        dump(statistics).c_str());
 }
 
+// On a terminal a name holding control characters is quoted; elsewhere the exact bytes.
 void print_text(const duplicate_listing& listing) {
   bool first = true;
   for (const duplicate_group& group : listing.groups) {
-    if (!first) fputc('\n', stdout);
+    if (!checked_output::ok()) return;
+    if (!first) checked_output::write("\n");
     first = false;
     // The header is the window's group label.
-    printf("%zu Files with Hash digest: %s\n", group.files.size(),
-           digest_hex(group.hashid).c_str());
-    for (int32_t index : group.files) printf("%s\n", db_getfileentry(index)->filename);
+    checked_output::print("%zu Files with Hash digest: %s\n", group.files.size(),
+                          digest_hex(group.hashid).c_str());
+    for (int32_t index : group.files) {
+      std::string name = checked_output::shown(db_getfileentry(index)->filename);
+      checked_output::print("%s\n", name.c_str());
+    }
   }
 }
 
+// The exact bytes, on a terminal too: -0 is asked for by programs.
 void print_nul_separated(const duplicate_listing& listing) {
   for (const duplicate_group& group : listing.groups) {
+    if (!checked_output::ok()) return;
     for (int32_t index : group.files) {
-      fputs(db_getfileentry(index)->filename, stdout);
-      fputc('\0', stdout);
+      const char* name = db_getfileentry(index)->filename;
+      checked_output::write(std::string_view(name, strlen(name) + 1));
     }
-    fputc('\0', stdout);
+    checked_output::write(std::string_view("", 1));
   }
 }
 
@@ -99,9 +108,6 @@ int run_dupes(dupes_format format, const console& out) {
             static_cast<long long>(listing.statistics.duplicates),
             static_cast<long long>(listing.statistics.duplicate_mb));
   }
-  if (fflush(stdout) != 0 || ferror(stdout)) {
-    out.error("cannot write the listing: %s", reason_of(errno).c_str());
-    return kExitFailure;
-  }
-  return kExitSuccess;
+  // The write error itself is reported when the run ends.
+  return checked_output::flush() ? kExitSuccess : kExitFailure;
 }

@@ -1,9 +1,8 @@
 // add, delete and clean: the commands that add or drop single entries.
-#include <errno.h>
-
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
+#include "cli/recorded_deletion.h"
 #include "database/mp3_db.h"
 
 int run_add(const std::vector<std::string>& files, const console& out) {
@@ -13,7 +12,7 @@ int run_add(const std::vector<std::string>& files, const console& out) {
     if (interrupted()) break;
     std::string path = full_path(given);
     if (get_fileentrybyfilename(path.c_str()) != -1) {
-      out.note("%s: already in the database", given.c_str());
+      out.note("%s: already in the database", out.shown(given).c_str());
       continue;
     }
     if (file_add(path.c_str()) != 0) {
@@ -22,7 +21,7 @@ int run_add(const std::vector<std::string>& files, const console& out) {
     }
     std::string reason = unreadable_reason(path);
     if (reason == "readable") reason = "no audio content to digest";
-    out.error("%s: cannot add: %s", given.c_str(), reason.c_str());
+    out.error("%s: cannot add: %s", out.shown(given).c_str(), reason.c_str());
     status = kExitFailure;
   }
   out.note("add: %d files added", added);
@@ -32,32 +31,36 @@ int run_add(const std::vector<std::string>& files, const console& out) {
 int run_delete(const std::vector<std::string>& files, const console& out) {
   int status = kExitSuccess;
   int deleted = 0;
+  bool output_lost = false;
   for (const std::string& given : files) {
     if (interrupted()) break;
     std::string path = full_path(given);
     // delete_file would unlink a file that has no entry; this command only deletes entries.
     if (get_fileentrybyfilename(path.c_str()) == -1) {
-      out.error("%s: not deleted: not in the database", given.c_str());
+      out.error("%s: not deleted: not in the database", out.shown(given).c_str());
       status = kExitFailure;
       continue;
     }
     std::string reason = unreadable_reason(path);
     if (reason != "readable") {
-      out.error("%s: not deleted: %s (the entry stays until clean)", given.c_str(), reason.c_str());
+      out.error("%s: not deleted: %s (the entry stays until clean)", out.shown(given).c_str(),
+                reason.c_str());
       status = kExitFailure;
       continue;
     }
-    errno = 0;
-    if (delete_file(path.c_str()) != 0) {
-      ++deleted;
-      continue;
+    deletion_outcome outcome = delete_recorded(path, given, out);
+    if (was_deleted(outcome)) ++deleted;
+    if (outcome == deletion_outcome::refused) status = kExitFailure;
+    if (outcome == deletion_outcome::not_begun || outcome == deletion_outcome::unrecorded) {
+      output_lost = true;
+      break;
     }
-    int saved = errno;
-    out.error("%s: not deleted: %s", given.c_str(),
-              saved != 0 ? reason_of(saved).c_str() : "the system refused");
-    status = kExitFailure;
   }
   out.note("delete: %d files deleted", deleted);
+  if (output_lost) {
+    report_lost_output("delete", deleted, out);
+    return kExitFailure;
+  }
   return status;
 }
 

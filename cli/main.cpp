@@ -1,14 +1,17 @@
 // varnelo-cli: the command line of the duplicate MP3 finder. Parses the arguments, loads
 // the database, runs one command and saves the database when the command changed it.
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
-#include <memory>
+#include <sstream>
 
+#include "cli/checked_output.h"
 #include "cli/commands.h"
 #include "cli/database_session.h"
 #include "cli/interrupt.h"
+#include "cli/library_messages.h"
 #include "cli/paths.h"
 #include "database/mp3_db.h"
 
@@ -21,6 +24,11 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Data goes to standard output; progress, summaries and errors to standard error.\n"
+    "On a terminal, a file name holding control characters (or bytes that are not UTF-8) is\n"
+    "shown quoted as a shell reads it back, e.g. 'a'$'\\033''b'; into a pipe or a file, with\n"
+    "-0 and with --json, names are written byte for byte.\n"
+    "Output that cannot be written (a full disk, a closed pipe) is an error; delete and prune\n"
+    "then stop before their next deletion, and what they deleted stays recorded.\n"
     "Exit status: 0 success, 1 failure, 2 usage error.";
 
 constexpr const char* kDupesFooter =
@@ -45,6 +53,7 @@ constexpr const char* kPruneFooter =
 struct command_line {
   std::string db = "default.mp3db";
   bool quiet = false;
+  bool verbose = false;
   std::vector<std::string> paths;  // scan, add, delete, digest, search
   bool json = false;
   bool nul = false;
@@ -53,11 +62,8 @@ struct command_line {
   bool dry_run = false;
 };
 
-struct null_sink_closer {
-  void operator()(FILE* f) const { fclose(f); }
-};
-
-int run_command(const std::string& name, const command_line& args, const console& out) {
+int run_command(const std::string& name, const command_line& args, const console& out,
+                library_messages& messages) {
   // digest reads only the named files, so it works whatever state the database is in.
   if (name == "digest") return run_digest(args.paths, out);
 
@@ -71,6 +77,7 @@ int run_command(const std::string& name, const command_line& args, const console
   int status = kExitSuccess;
   if (name == "scan") {
     status = run_scan(args.paths, out);
+    messages.report_unopened("scan");
   } else if (name == "add") {
     status = run_add(args.paths, out);
   } else if (name == "clean") {
@@ -102,14 +109,26 @@ int run_command(const std::string& name, const command_line& args, const console
   } else if (name == "info") {
     status = run_info(session, out);
   }
-  fflush(stdout);
+  // What was done is saved even when its output was lost.
+  checked_output::flush();
   if (!session.save_if_changed(out)) return kExitFailure;
   return status;
+}
+
+// The help and the version are output too: one that cannot be written is a failure.
+int print_help(CLI::App& app, const CLI::Error& request) {
+  std::ostringstream text;
+  int status = app.exit(request, text, std::cerr);
+  checked_output::write(text.str());
+  return checked_output::close(console(false)) ? status : kExitFailure;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe shows as a failed write (EPIPE) instead of ending the program, so that
+  // every command reports it and the ones that change the database still save.
+  signal(SIGPIPE, SIG_IGN);
   CLI::App app(kDescription, "varnelo-cli");
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("varnelo-cli ") + VARNELO_VERSION);
@@ -120,8 +139,11 @@ int main(int argc, char** argv) {
   app.add_option("--db", args.db,
                  "Database file; \".mp3db\" is appended unless the name contains it")
       ->capture_default_str();
-  app.add_flag("-q,--quiet", args.quiet,
-               "No progress, summaries or library diagnostics; errors are still shown");
+  CLI::Option* quiet =
+      app.add_flag("-q,--quiet", args.quiet, "No progress or summaries; errors are still shown");
+  app.add_flag("-v,--verbose", args.verbose,
+               "Also show the library's diagnostic lines (\"reading id3 title\" and such)")
+      ->excludes(quiet);
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();
@@ -136,6 +158,7 @@ int main(int argc, char** argv) {
 
   CLI::App* del = app.add_subcommand("delete", "Delete files from disk and from the database");
   del->add_option("FILE", args.paths, "Files (as listed in the database) to delete")->required();
+  del->footer("Writes \"deleted: PATH\" to standard output for each file deleted.");
 
   CLI::App* dupes = app.add_subcommand("dupes", "List the groups of duplicates");
   CLI::Option* json = dupes->add_flag("--json", args.json, "One JSON document");
@@ -165,23 +188,23 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    return print_help(app, e);
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return print_help(app, e);
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    return print_help(app, e);
   } catch (const CLI::ParseError& e) {
     fprintf(stderr, "varnelo-cli: error: %s\nRun 'varnelo-cli --help' for the usage.\n", e.what());
     return kExitUsage;
   }
 
   console out(args.quiet);
-  // Standard output carries only data, so the library's lines go to standard error.
-  std::unique_ptr<FILE, null_sink_closer> null_sink;
-  if (args.quiet) null_sink.reset(fopen("/dev/null", "w"));
-  mp3db_set_diagnostics(null_sink ? null_sink.get() : stderr);
-
-  int status = run_command(app.get_subcommands().front()->get_name(), args, out);
-  mp3db_set_diagnostics(nullptr);
+  int status;
+  {
+    // Standard output carries only data: the library's lines come here instead.
+    library_messages messages(out, args.verbose);
+    status = run_command(app.get_subcommands().front()->get_name(), args, out, messages);
+  }
+  if (!checked_output::close(out)) status = kExitFailure;
   return status;
 }

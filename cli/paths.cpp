@@ -44,42 +44,51 @@ bool is_under(const std::string& path, const std::string& folder) {
          path[folder.size()] == '/';
 }
 
+size_t utf8_char_length(std::string_view text, size_t pos) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data()) + pos;
+  size_t left = text.size() - pos;
+  unsigned char c = s[0];
+  if (c < 0x80) return 1;
+  size_t length;
+  uint32_t value;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+    value = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    value = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    value = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (left < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (s[k] & 0x3F);
+  }
+  if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) ||
+      (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
+    return 0;
+  }
+  return length;
+}
+
 bool is_valid_utf8(const std::string& text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size();
-  size_t i = 0;
-  while (i < n) {
-    unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    uint32_t value;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-      value = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      value = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      value = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      value = (value << 6) | (s[i + k] & 0x3F);
-    }
-    if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) ||
-        (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
-      return false;
-    }
+  for (size_t i = 0; i < text.size();) {
+    size_t length = utf8_char_length(text, i);
+    if (length == 0) return false;
     i += length;
   }
   return true;
+}
+
+bool is_terminal_control(std::string_view text, size_t pos, size_t length) {
+  auto c = static_cast<unsigned char>(text[pos]);
+  if (length == 1) return c < 0x20 || c == 0x7F;
+  // U+0080 to U+009F, the C1 controls: some terminals act on them as on ESC sequences.
+  return length == 2 && c == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
 }
 
 std::string to_hex(const unsigned char* bytes, size_t n) {
@@ -92,10 +101,18 @@ std::string to_hex(const unsigned char* bytes, size_t n) {
   return out;
 }
 
-std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t length = utf8_char_length(text, i);
+    if (length == 0 || is_terminal_control(text, i, length)) {
+      out += '?';
+      i += length == 0 ? 1 : length;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
   }
   return out;
 }

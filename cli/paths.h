@@ -2,7 +2,10 @@
 #ifndef VARNELO_CLI_PATHS_H_
 #define VARNELO_CLI_PATHS_H_
 
+#include <stddef.h>
+
 #include <string>
+#include <string_view>
 
 // The full path of a path given on the command line: relative paths are joined to the
 // current folder, and "." parts and repeated or trailing separators are dropped. ".." is
@@ -13,13 +16,20 @@ std::string full_path(const std::string& given);
 // True when path lies inside folder (both full paths), at any depth.
 bool is_under(const std::string& path, const std::string& folder);
 
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+// The length in bytes of the well-formed UTF-8 character at text[pos] (pos < text.size()),
+// or 0 when the byte there starts none (no overlong forms, surrogates or values past U+10FFFF).
+size_t utf8_char_length(std::string_view text, size_t pos);
+// True when text is well-formed UTF-8.
 bool is_valid_utf8(const std::string& text);
+// True when the character of length bytes at text[pos] is one a terminal acts on rather
+// than shows: a C0 control (ESC, a line end), DEL, or a C1 control (U+0080 to U+009F).
+bool is_terminal_control(std::string_view text, size_t pos, size_t length);
 
 // Lower-case hexadecimal of n bytes.
 std::string to_hex(const unsigned char* bytes, size_t n);
 
-// Text for a line on a terminal: control characters (a newline in a file name) become '?'.
-std::string printable(const std::string& text);
+// Text for a line on a terminal: each control character (a newline in a file name, ESC) and
+// each byte that is not UTF-8 becomes '?'.
+std::string printable(std::string_view text);
 
 #endif  // VARNELO_CLI_PATHS_H_

@@ -12,10 +12,12 @@
 #include <memory>
 #include <optional>
 
+#include "cli/checked_output.h"
 #include "cli/commands.h"
 #include "cli/duplicate_groups.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
+#include "cli/recorded_deletion.h"
 #include "database/mp3_db.h"
 
 namespace {
@@ -86,6 +88,7 @@ struct prune_totals {
   int deleted = 0;
   int64_t megabytes = 0;
   bool trouble = false;
+  bool output_lost = false;  // stop: nothing more is deleted
 };
 
 // Chooses the copy to keep: the first in rule order that still holds the group's
@@ -98,6 +101,26 @@ std::optional<size_t> choose_keeper(const group_plan& group, bool dry_run) {
     }
   }
   return std::nullopt;
+}
+
+// Deletes one copy, or in a dry run writes that it would. Sets totals.output_lost when the
+// command must stop.
+void prune_copy(const planned_file& file, bool dry_run, const console& out,
+                prune_totals& totals) {
+  if (dry_run) {
+    if (!checked_output::print("delete: %s\n", checked_output::shown(file.path).c_str())) {
+      totals.output_lost = true;
+      return;
+    }
+  } else {
+    deletion_outcome outcome = delete_recorded(file.path, file.path, out);
+    totals.output_lost = outcome == deletion_outcome::not_begun ||
+                         outcome == deletion_outcome::unrecorded;
+    if (outcome == deletion_outcome::refused) totals.trouble = true;
+    if (!was_deleted(outcome)) return;
+  }
+  ++totals.deleted;
+  totals.megabytes += whole_megabytes(file.size);
 }
 
 void prune_group(const group_plan& group, const prune_options& options, const console& out,
@@ -113,49 +136,39 @@ void prune_group(const group_plan& group, const prune_options& options, const co
   std::optional<struct stat> kept_identity = identity_of(kept);
   if (!kept_identity) {
     // Without the kept file's identity a copy that is the same file could not be told apart.
-    out.warning("%s: group left alone: %s", kept.c_str(), reason_of(errno).c_str());
+    out.warning("%s: group left alone: %s", out.shown(kept).c_str(), reason_of(errno).c_str());
     totals.trouble = true;
     return;
   }
-  printf("keep: %s\n", kept.c_str());
-  for (size_t i = 0; i < group.files.size(); ++i) {
+  // The group's first line goes out before any of its copies is deleted.
+  if (!checked_output::print("keep: %s\n", checked_output::shown(kept).c_str()) ||
+      (!options.dry_run && !checked_output::flush())) {
+    totals.output_lost = true;
+    return;
+  }
+  for (size_t i = 0; i < group.files.size() && !totals.output_lost; ++i) {
     if (i == *keeper) continue;
     if (interrupted()) return;
     const planned_file& file = group.files[i];
     std::optional<struct stat> identity = identity_of(file.path);
     if (!identity) {
-      out.warning("%s: skipped: %s", file.path.c_str(), reason_of(errno).c_str());
+      out.warning("%s: skipped: %s", out.shown(file.path).c_str(), reason_of(errno).c_str());
       continue;
     }
     // Two entries can name one file (a folder link, a hard link): deleting it through the
     // other name would delete the copy that is kept.
     if (same_file(*identity, *kept_identity)) {
-      out.note("%s: skipped: the same file on disk as the kept %s", file.path.c_str(),
-               kept.c_str());
+      out.note("%s: skipped: the same file on disk as the kept %s", out.shown(file.path).c_str(),
+               out.shown(kept).c_str());
       continue;
     }
-    if (options.dry_run) {
-      printf("delete: %s\n", file.path.c_str());
-      ++totals.deleted;
-      totals.megabytes += whole_megabytes(file.size);
-      continue;
-    }
-    if (!has_digest(file.path, group.digest)) {
-      out.warning("%s: skipped: its content changed since it was added", file.path.c_str());
+    if (!options.dry_run && !has_digest(file.path, group.digest)) {
+      out.warning("%s: skipped: its content changed since it was added",
+                  out.shown(file.path).c_str());
       totals.trouble = true;
       continue;
     }
-    errno = 0;
-    if (delete_file(file.path.c_str()) == 0) {
-      int saved = errno;
-      out.error("%s: not deleted: %s", file.path.c_str(),
-                saved != 0 ? reason_of(saved).c_str() : "the system refused");
-      totals.trouble = true;
-      continue;
-    }
-    printf("deleted: %s\n", file.path.c_str());
-    ++totals.deleted;
-    totals.megabytes += whole_megabytes(file.size);
+    prune_copy(file, options.dry_run, out, totals);
   }
 }
 
@@ -166,15 +179,22 @@ int run_prune(const prune_options& options, const console& out) {
   prune_totals totals;
   bool first = true;
   for (const group_plan& group : plan) {
-    if (interrupted()) break;
-    if (!first) fputc('\n', stdout);
+    if (interrupted() || totals.output_lost) break;
+    if (!first && !checked_output::write("\n")) {
+      totals.output_lost = true;
+      break;
+    }
     first = false;
     prune_group(group, options, out, totals);
-    fflush(stdout);
   }
   out.note("prune: %s %d files in %zu groups, %lld MB",
            options.dry_run ? "would delete" : "deleted", totals.deleted, plan.size(),
            static_cast<long long>(totals.megabytes));
+  if (totals.output_lost) {
+    // A dry run deleted nothing: the write error, given at the end of the run, says it all.
+    if (!options.dry_run) report_lost_output("prune", totals.deleted, out);
+    return kExitFailure;
+  }
   if (interrupted()) {
     out.error("prune interrupted; the files deleted before the stop are recorded");
     return kExitFailure;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "cli/checked_output.h"
 #include "cli/commands.h"
 #include "cli/paths.h"
 #include "database/mp3_db.h"
@@ -45,7 +46,11 @@ int run_search(const std::vector<std::string>& words, const console&) {
   for (int32_t index = get_fileentriesbyname(nullptr); index != -1;
        index = get_fileentriesbyname(nullptr)) {
     const fileentry* entry = db_getfileentry(index);
-    if (entry != nullptr) printf("%s\n", entry->filename);
+    if (entry == nullptr) continue;
+    // Nobody reads the rest: the search, which reads each file's tag, stops here.
+    if (!checked_output::print("%s\n", checked_output::shown(entry->filename).c_str())) {
+      return kExitFailure;
+    }
   }
   return kExitSuccess;
 }
@@ -57,24 +62,30 @@ int run_digest(const std::vector<std::string>& files, const console& out) {
     if (!digest) {
       std::string reason = unreadable_reason(name);
       if (reason == "readable") reason = "no audio content to digest";
-      out.error("%s: cannot digest: %s", name.c_str(), reason.c_str());
+      out.error("%s: cannot digest: %s", out.shown(name).c_str(), reason.c_str());
       status = kExitFailure;
       continue;
     }
-    printf("%s\n", md5sum_line(to_hex(digest.get(), 16), name).c_str());
+    std::string hex = to_hex(digest.get(), 16);
+    // On a terminal a name holding control characters is quoted as a shell reads it back
+    // instead of md5sum's escapes, which leave an escape sequence as it is.
+    std::string shown = checked_output::shown(name);
+    std::string line = shown != name ? hex + "  " + shown : md5sum_line(hex, name);
+    if (!checked_output::print("%s\n", line.c_str())) return kExitFailure;
   }
   return status;
 }
 
 int run_info(const database_session& session, const console&) {
-  printf("database: %s\n", session.path().c_str());
-  printf("files: %u\n", file_getfilenum());
-  printf("digests: %u\n", file_gethashnum());
+  checked_output::print("database: %s\n", checked_output::shown(session.path()).c_str());
+  checked_output::print("files: %u\n", file_getfilenum());
+  checked_output::print("digests: %u\n", file_gethashnum());
   std::optional<uint32_t> stamp = session.stamp();
   if (stamp) {
-    printf("stamp: %u\n", *stamp);
+    checked_output::print("stamp: %u\n", *stamp);
   } else {
-    printf("stamp: none (%s)\n", session.file_exists() ? "no complete header" : "no file yet");
+    checked_output::print("stamp: none (%s)\n",
+                          session.file_exists() ? "no complete header" : "no file yet");
   }
-  return kExitSuccess;
+  return checked_output::ok() ? kExitSuccess : kExitFailure;
 }

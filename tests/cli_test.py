@@ -80,6 +80,21 @@ def read_bytes(path):
         return f.read()
 
 
+def read_terminal(master):
+    """Everything a program writes to the terminal of pty master, until it ends; closes it."""
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal is gone once the program ended
+            break
+        if not chunk:
+            break
+        seen += chunk
+    os.close(master)
+    return seen
+
+
 def snapshot(root):
     """Every path under root with its kind, bytes and modification time."""
     result = {}
@@ -227,7 +242,7 @@ class UsageAndExitStatus(CliCase):
         lib, _ = self.make_library()
         r = self.ok("scan", lib)
         self.assertEqual(r.stdout, b"")
-        r = self.ok("dupes", "--json")
+        r = self.ok("--verbose", "dupes", "--json")  # the library's lines too, on stderr
         json.loads(r.stdout)
         self.assertIn(b"Database successfully read", r.stderr)
         r = self.ok("-q", "dupes")
@@ -521,16 +536,7 @@ class ScanProgress(CliCase):
         proc = subprocess.Popen([CLI, "--db", self.db, "scan", lib], cwd=self.root,
                                 stdout=subprocess.DEVNULL, stderr=slave)
         os.close(slave)
-        seen = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # the terminal is gone once the program ended
-                break
-            if not chunk:
-                break
-            seen += chunk
-        os.close(master)
+        seen = read_terminal(master)
         self.assertEqual(proc.wait(timeout=60), 0)
         self.assertIn(b"\r\x1b[Kscanning: ", seen)
         self.assertNotIn(b"varnelo-cli: scanning:", seen)
