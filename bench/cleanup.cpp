@@ -37,7 +37,8 @@ double best_ms(const std::function<void()>& work) {
   for (int round = 0; round < kRounds; ++round) {
     const auto start = clock_type::now();
     work();
-    best = std::min(best, std::chrono::duration<double, std::milli>(clock_type::now() - start).count());
+    best = std::min(best,
+                    std::chrono::duration<double, std::milli>(clock_type::now() - start).count());
   }
   return best;
 }
@@ -74,7 +75,8 @@ double plain_pass_ms() {
   const double ms = best_ms([&] {
     for (uint32_t k = 0, n = file_getfilenum(); k < n; ++k) {
       const fileentry* f = db_getfileentry(k);
-      sum += f->filesize + static_cast<uint32_t>(f->hashid) + static_cast<unsigned char>(f->filename[0]);
+      sum += f->filesize + static_cast<uint32_t>(f->hashid) +
+             static_cast<unsigned char>(f->filename[0]);
     }
   });
   if (sum == 42) puts("");  // keeps the pass from being optimised away
@@ -115,9 +117,8 @@ void bench_planning() {
   double worst = 0;
   for (const auto& [name, rules] : cases) {
     uint64_t to_go = 0;
-    const double ms = best_ms([&, &rules = rules] {
-      to_go = cleanup::make_plan(groups, rules).copies_to_go;
-    });
+    const double ms =
+        best_ms([&, &rules = rules] { to_go = cleanup::make_plan(groups, rules).copies_to_go; });
     worst = std::max(worst, grouping + ms);
     printf("  make_plan %-24s %9.2f ms  = %6.1f x plain pass  (%llu to go)\n", name, ms, ms / plain,
            static_cast<unsigned long long>(to_go));
@@ -134,11 +135,13 @@ void bench_planning_real_files(const std::string& root) {
   const std::string done = root + "/.complete";
   std::vector<std::string> paths;
   for (uint32_t k = 0; k < kFilesInAll; ++k)
-    paths.push_back(root + "/Album " + std::to_string(k / 10) + "/" + std::to_string(k % 10) + ".mp3");
+    paths.push_back(root + "/Album " + std::to_string(k / 10) + "/" + std::to_string(k % 10) +
+                    ".mp3");
   if (access(done.c_str(), F_OK) != 0) {
     std::filesystem::remove_all(root);
     for (uint32_t k = 0; k < kFilesInAll; ++k) {
-      if (k % 10 == 0) std::filesystem::create_directories(root + "/Album " + std::to_string(k / 10));
+      if (k % 10 == 0)
+        std::filesystem::create_directories(root + "/Album " + std::to_string(k / 10));
       std::ofstream(paths[k]).put('\n');
     }
     std::ofstream(done).put('\n');
@@ -171,8 +174,10 @@ void bench_planning_real_files(const std::string& root) {
   printf("planning newest over %u real files (%u folders), warm\n", kFilesInAll, kFilesInAll / 10);
   printf("  one stat per file                  %9.2f ms  (baseline, %.2f us a stat here)\n", stats,
          stats * 1000 / kFilesInAll);
-  printf("  make_plan newest                   %9.2f ms  = %6.2f x the stats (%.0f ms for a million)\n",
-         ms, ms / stats, ms * 1000000 / kFilesInAll);
+  printf(
+      "  make_plan newest                   %9.2f ms  = %6.2f x the stats (%.0f ms for a "
+      "million)\n",
+      ms, ms / stats, ms * 1000000 / kFilesInAll);
   if (sum == 42) puts("");
   tables::clear();
 }
@@ -205,7 +210,8 @@ bool make_tagged_files(const std::string& root, std::vector<std::string>* files)
       "id3v2 -1 -a 'Only v1' -t 'v1 title'",
       "id3v2 -2 -t 'Only v2' -c 'a comment'",
       "eyeD3 --to-v2.4 -t 'Eye title' -a 'Eye artist' -A 'Eye album' -b 'Band' -Y 2005 -n 7 "
-      "-G Jazz --add-image '" + cover + "':FRONT_COVER",
+      "-G Jazz --add-image '" +
+          cover + "':FRONT_COVER",
       "eyeD3 --to-v2.3 -t 'Eye 2.3' -A 'An album' --recording-date 1987",
   };
   std::vector<std::string> templates;
@@ -213,7 +219,8 @@ bool make_tagged_files(const std::string& root, std::vector<std::string>* files)
     const std::string plain = root + "/plain" + std::to_string(bitrate) + ".mp3";
     if (!run(lame + "-b " + std::to_string(bitrate) + " '" + plain + "'")) return false;
     for (size_t t = 0; t < taggers.size(); ++t) {
-      const std::string name = root + "/t" + std::to_string(bitrate) + "-" + std::to_string(t) + ".mp3";
+      const std::string name =
+          root + "/t" + std::to_string(bitrate) + "-" + std::to_string(t) + ".mp3";
       std::filesystem::copy_file(plain, name);
       if (!taggers[t].empty() && !run(taggers[t] + " '" + name + "'")) return false;
       templates.push_back(name);
@@ -234,12 +241,15 @@ uint64_t read_tag_regions(const std::vector<std::string>& files) {
     if (fd < 0) continue;
     unsigned char head[10];
     if (pread(fd, head, 10, 0) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
-      const size_t tag = std::min<size_t>(buffer.size(), (size_t{head[6]} << 21) | (size_t{head[7]} << 14) |
-                                                             (size_t{head[8]} << 7) | head[9]);
+      const size_t tag =
+          std::min<size_t>(buffer.size(), (size_t{head[6]} << 21) | (size_t{head[7]} << 14) |
+                                              (size_t{head[8]} << 7) | head[9]);
       bytes += static_cast<uint64_t>(std::max<ssize_t>(0, pread(fd, buffer.data(), tag, 10)));
     }
     const off_t end = lseek(fd, 0, SEEK_END);
-    if (end >= 128) bytes += static_cast<uint64_t>(std::max<ssize_t>(0, pread(fd, buffer.data(), 128, end - 128)));
+    if (end >= 128)
+      bytes +=
+          static_cast<uint64_t>(std::max<ssize_t>(0, pread(fd, buffer.data(), 128, end - 128)));
     close(fd);
   }
   return bytes;
@@ -263,8 +273,10 @@ void bench_tags(const std::string& root) {
          readable);
   printf("  open + read of the tag regions     %9.2f ms  (baseline, %llu)\n", baseline,
          static_cast<unsigned long long>(sink % 1000));
-  printf("  read_tags                          %9.2f ms  = %6.1f x baseline, %.0f files/s (%s 1,000)\n",
-         reading, reading / baseline, per_second, per_second >= 1000 ? "at least" : "BELOW");
+  printf(
+      "  read_tags                          %9.2f ms  = %6.1f x baseline, %.0f files/s (%s "
+      "1,000)\n",
+      reading, reading / baseline, per_second, per_second >= 1000 ? "at least" : "BELOW");
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ namespace cleanup_testing {
 using testing_support::bytes;
 
 // The audio bytes of song number seed: songs of one seed are copies of one recording.
-inline bytes audio_of(uint32_t seed) { return testing_support::random_bytes(3000 + seed % 7, seed); }
+inline bytes audio_of(uint32_t seed) {
+  return testing_support::random_bytes(3000 + seed % 7, seed);
+}
 
 inline cleanup::digest_bytes digest_of_audio(uint32_t seed) {
   const bytes d = testing_support::md5_of(audio_of(seed));
@@ -35,35 +37,18 @@ inline std::string real(const std::string& path) {
   return std::filesystem::canonical(path).string();
 }
 
-// HOME and XDG_DATA_HOME of this test process, in a temporary folder, set before GIO is
-// first used so that nothing a test trashes reaches anyone's own trash. Returns the trash.
-inline const std::string& test_trash() {
-  static const std::string trash = [] {
-    const char* base = getenv("TMPDIR");
-    std::string home = std::string(base != nullptr && *base != 0 ? base : "/tmp") +
-                       "/varnelo-home-XXXXXX";
-    if (mkdtemp(home.data()) == nullptr) return std::string();
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
-    static const std::string remove_at_exit = home;
-    atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(remove_at_exit, ec);
-    });
-    return home + "/.local/share/Trash";
-  }();
-  return trash;
-}
+// The trash of this test process, in a temporary folder (tests/support/temp_dir.h).
+inline const std::string& test_trash() { return testing_support::use_own_trash(); }
 
 // True when the file at path is a copy of song seed as write_song makes them: an ID3v2 tag,
 // then exactly the song's audio. Read here without the library.
 inline bool holds_song(const std::string& path, uint32_t seed) {
   const bytes file = testing_support::read_file(path);
   if (file.size() < 10 || file[0] != 'I' || file[1] != 'D' || file[2] != '3') return false;
-  const size_t tag = 10 + (size_t{file[6]} << 21 | size_t{file[7]} << 14 | size_t{file[8]} << 7 |
-                           file[9]);
-  return tag <= file.size() && bytes(file.begin() + static_cast<long>(tag), file.end()) ==
-                                   audio_of(seed);
+  const size_t tag =
+      10 + (size_t{file[6]} << 21 | size_t{file[7]} << 14 | size_t{file[8]} << 7 | file[9]);
+  return tag <= file.size() &&
+         bytes(file.begin() + static_cast<long>(tag), file.end()) == audio_of(seed);
 }
 
 // A fresh, empty database for each test, its diagnostics silenced.

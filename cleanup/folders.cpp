@@ -37,7 +37,8 @@ std::string folder_resolver::resolve(std::string_view folder) {
       real_folder(slash == 0 ? std::string_view("/") : folder.substr(0, slash));
   if (parent.empty()) return {};
   if (name.empty() || name == ".") return parent;
-  if (name == "..") return parent == "/" ? parent : parent.substr(0, std::max<size_t>(parent.rfind('/'), 1));
+  if (name == "..")
+    return parent == "/" ? parent : parent.substr(0, std::max<size_t>(parent.rfind('/'), 1));
   std::string candidate = (parent == "/" ? "" : parent) + "/" + std::string(name);
   struct stat st;
   if (lstat(candidate.c_str(), &st) != 0) return {};

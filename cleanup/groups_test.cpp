@@ -46,8 +46,10 @@ duplicate_groups group_through_accessors() {
     if (n == 0) continue;
     get_fileentries(-1);
     if (n >= 2) {
-      cleanup::digest_group g{static_cast<int32_t>(h), {},
-                              static_cast<uint32_t>(out.files.size()), static_cast<uint32_t>(n)};
+      cleanup::digest_group g{static_cast<int32_t>(h),
+                              {},
+                              static_cast<uint32_t>(out.files.size()),
+                              static_cast<uint32_t>(n)};
       memcpy(g.digest.data(), db_gethashentry(h), 16);
       out.groups.push_back(g);
     }

@@ -150,7 +150,8 @@ int64_t planner::key_of(size_t rule, uint32_t pos) {
     case keep_rule_kind::newest:
     case keep_rule_kind::oldest: {
       // A file whose folder is gone is gone as well: no need to ask.
-      const int64_t t = folder_bits(pos) & kFolderGone ? kWorst : modification_time(path(pos).data());
+      const int64_t t =
+          folder_bits(pos) & kFolderGone ? kWorst : modification_time(path(pos).data());
       copy.why.time_unknown = t == kWorst;
       if (t == kWorst) return kWorst;
       return plan_.rules[rule].kind == keep_rule_kind::newest ? -t : t;
@@ -339,6 +340,18 @@ std::string reason_text(const cleanup_plan& plan, const planned_group& group,
       return "protected: under " + plan.rule_folders[copy.why.rule];
   }
   return {};
+}
+
+const char* fate_name(copy_fate fate) {
+  switch (fate) {
+    case copy_fate::keep:
+      return "keep";
+    case copy_fate::go:
+      return "go";
+    case copy_fate::stay:
+      return "stay";
+  }
+  return "?";
 }
 
 const char* left_alone_text() {

@@ -27,7 +27,7 @@ enum class copy_fate : uint8_t {
 // Why a copy has its fate; see reason_text.
 struct copy_reason {
   static constexpr uint16_t kNoRule = 0xffff;
-  uint16_t rule = kNoRule;  // the rule that put a copy behind the kept one, or protects it
+  uint16_t rule = kNoRule;    // the rule that put a copy behind the kept one, or protects it
   bool time_unknown = false;  // newest and oldest could not read its modification time
   int8_t score = -1;          // its tag score, where best-tags read it
   uint32_t kept_by = 0;       // the kept copy: one bit per rule (the first 32) that chose it
@@ -84,6 +84,9 @@ std::string reason_text(const cleanup_plan& plan, const planned_group& group,
 
 // Why a group is left alone, in words.
 const char* left_alone_text();
+
+// "keep", "go" or "stay".
+const char* fate_name(copy_fate fate);
 
 }  // namespace cleanup
 

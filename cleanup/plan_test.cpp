@@ -3,8 +3,8 @@
 // copies that never go, groups the rules cannot decide, and the folders a rule may name.
 #include "cleanup/plan.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,11 +145,11 @@ TEST_F(Plan, TiesFallThroughToTheNextRuleAndFinallyToDatabaseOrder) {
 
   // Two copies under the keep-in folder: the shorter of them.
   const std::string inner = tagged("lib/music/y.mp3", {}, 100);
-  EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("music")),
-                    rule(keep_rule_kind::shortest_path)}),
-            inner);
-  const group g = plan_one(
-      {rule(keep_rule_kind::keep_in, lib("music")), rule(keep_rule_kind::longest_path)});
+  EXPECT_EQ(
+      keeper({rule(keep_rule_kind::keep_in, lib("music")), rule(keep_rule_kind::shortest_path)}),
+      inner);
+  const group g =
+      plan_one({rule(keep_rule_kind::keep_in, lib("music")), rule(keep_rule_kind::longest_path)});
   EXPECT_EQ(g.copies[0].path, copies_[2]);
   EXPECT_EQ(g.copies[0].reason,
             "under the keep-in folder " + cleanup_testing::real(lib("music")) + "; longest path");
@@ -162,8 +162,7 @@ TEST_F(Plan, TiesFallThroughToTheNextRuleAndFinallyToDatabaseOrder) {
             copies_[1]);
   set_mtime(copies_[1], 10);
   set_mtime(copies_[2], 10);
-  EXPECT_EQ(keeper({rule(keep_rule_kind::oldest), rule(keep_rule_kind::best_tags)}),
-            copies_[1]);
+  EXPECT_EQ(keeper({rule(keep_rule_kind::oldest), rule(keep_rule_kind::best_tags)}), copies_[1]);
   file_delete(copies_[1].c_str());
   file_delete(copies_[2].c_str());
   EXPECT_EQ(keeper({rule(keep_rule_kind::best_tags), rule(keep_rule_kind::oldest)}), twin);
@@ -186,8 +185,8 @@ TEST_F(Plan, FoldersAreComparedByRealPathsAndWholeComponents) {
   file_delete(through_link.c_str());
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("music"))}), "");
   EXPECT_EQ(keeper({rule(keep_rule_kind::keep_in, lib("ab"))}), sibling);
-  const group g = plan_one({rule(keep_rule_kind::keep_in, lib("a")),
-                                             rule(keep_rule_kind::protect, lib("a"))});
+  const group g =
+      plan_one({rule(keep_rule_kind::keep_in, lib("a")), rule(keep_rule_kind::protect, lib("a"))});
   EXPECT_EQ(g.copies[0].path, copies_[1]);
   for (size_t i = 1; i < g.copies.size(); ++i) EXPECT_EQ(g.copies[i].fate, copy_fate::go);
 
@@ -198,9 +197,9 @@ TEST_F(Plan, FoldersAreComparedByRealPathsAndWholeComponents) {
 TEST_F(Plan, ProtectedCopiesNeverGoAndAreKeptFirst) {
   // Two protected folders, and a rule that prefers an unprotected copy: both protected
   // copies stay, only the others go.
-  const group g = plan_one({rule(keep_rule_kind::shortest_path),
-                            rule(keep_rule_kind::protect, lib("musicbox")),
-                            rule(keep_rule_kind::protect, lib("zz"))});
+  const group g =
+      plan_one({rule(keep_rule_kind::shortest_path), rule(keep_rule_kind::protect, lib("musicbox")),
+                rule(keep_rule_kind::protect, lib("zz"))});
   EXPECT_EQ(g.copies[0].path, copies_[1]);
   std::map<std::string, copy_fate> fate;
   for (const copy& c : g.copies) fate[c.path] = c.fate;
@@ -208,14 +207,16 @@ TEST_F(Plan, ProtectedCopiesNeverGoAndAreKeptFirst) {
   EXPECT_EQ(fate[copies_[2]], copy_fate::go);
   EXPECT_EQ(fate[copies_[3]], copy_fate::stay);
 
-  const group zz = plan_one({rule(keep_rule_kind::protect, lib("zz")), rule(keep_rule_kind::newest)});
+  const group zz =
+      plan_one({rule(keep_rule_kind::protect, lib("zz")), rule(keep_rule_kind::newest)});
   EXPECT_EQ(zz.copies[0].path, copies_[0]);
   EXPECT_EQ(zz.copies[0].reason, "under the protected folder " + cleanup_testing::real(lib("zz")));
-  EXPECT_EQ(zz.copies[1].reason, "not under the protected folder " + cleanup_testing::real(lib("zz")));
+  EXPECT_EQ(zz.copies[1].reason,
+            "not under the protected folder " + cleanup_testing::real(lib("zz")));
   EXPECT_EQ(plan_.copies_to_go, 3u);
   EXPECT_EQ(plan_.protected_folders(), std::vector<std::string>{cleanup_testing::real(lib("zz"))});
-  const group twice = plan_one({rule(keep_rule_kind::shortest_path),
-                                rule(keep_rule_kind::protect, lib("zz"))});
+  const group twice =
+      plan_one({rule(keep_rule_kind::shortest_path), rule(keep_rule_kind::protect, lib("zz"))});
   for (const copy& c : twice.copies) {
     if (c.path != copies_[0]) continue;
     EXPECT_EQ(c.reason, "protected: under " + cleanup_testing::real(lib("zz")));

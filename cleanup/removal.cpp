@@ -175,6 +175,10 @@ void remover::run(const removal_group& group) {
         return;
     }
   }
+  if (options_.on_group && !options_.on_group(group, kept ? &kept->path : nullptr)) {
+    summary_.stopped = true;
+    return;
+  }
   if (!kept) {
     ++summary_.groups_stopped;
     for (size_t i = 0; i < group.go.size(); ++i) {
@@ -213,6 +217,10 @@ void remover::run(const removal_group& group) {
     } else if (std::find(staying.begin(), staying.end(), id) != staying.end()) {
       outcome.reason = "the same file on disk as a copy that stays";
     } else {
+      if (options_.may_remove && !options_.may_remove(path)) {
+        summary_.stopped = true;
+        return;
+      }
       bool no_trash = false;
       remove_path(path, options_.method, &outcome, &no_trash);
       if (no_trash) ++summary_.no_trash;

@@ -49,6 +49,12 @@ struct removal_options {
   removal_method method = removal_method::trash;
   // Real paths of folders whose files are never removed, whatever the groups say.
   std::vector<std::string> protected_folders;
+  // Told each group's kept copy (null when no copy holds the content and the group is left
+  // alone) before any of its copies goes; false stops.
+  std::function<bool(const removal_group& group, const std::string* kept)> on_group;
+  // Asked right before each removal, once every check has passed; false stops, and that
+  // copy and all after it stay (the caller's record of removals can no longer be written).
+  std::function<bool(const std::string& path)> may_remove;
   // Told every outcome as it happens; false stops before the next file (an output failed).
   std::function<bool(const file_outcome&)> on_file;
   // Told after every copy to go (removed or not) how many of all are done; false stops.
@@ -57,8 +63,8 @@ struct removal_options {
 
 struct removal_summary {
   uint64_t trashed = 0, deleted = 0, skipped = 0;
-  uint64_t no_trash = 0;       // of the skipped: on a file system without a usable trash
-  uint64_t bytes_removed = 0;  // sizes of the trashed and deleted files
+  uint64_t no_trash = 0;        // of the skipped: on a file system without a usable trash
+  uint64_t bytes_removed = 0;   // sizes of the trashed and deleted files
   uint64_t groups_stopped = 0;  // groups given up because no copy that stays held the content
   bool stopped = false;         // a callback asked to stop
 };

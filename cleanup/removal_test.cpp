@@ -80,8 +80,8 @@ TEST_F(Removal, CopiesGoOnlyWhileTheKeptCopyHoldsTheContent) {
     } else {
       unlink(k.c_str());
       if (how == 2) {
-      ASSERT_EQ(symlink(dir_.file("elsewhere").c_str(), k.c_str()), 0);
-    }
+        ASSERT_EQ(symlink(dir_.file("elsewhere").c_str(), k.c_str()), 0);
+      }
     }
     s = remove({{digest_of_audio(2 + how), {k}, {c}, false}});
     EXPECT_EQ(s.deleted, 0u);
@@ -99,8 +99,8 @@ TEST_F(Removal, APlanKeepsTheNextCopyWhenItsKeptCopyIsLost) {
   const std::string k = song("k.mp3", 3), c1 = song("c1.mp3", 3, 20), c2 = song("c2.mp3", 3, 30);
   const std::string changed = song("x/changed.mp3", 4), other = song("x/other.mp3", 4, 20);
   const cleanup::cleanup_plan plan = cleanup::make_plan(cleanup::group_by_digest(), {});
-  unlink(k.c_str());              // the kept copy of song 3 is gone
-  write_song(changed, 98);        // the kept copy of song 4 changed
+  unlink(k.c_str());        // the kept copy of song 3 is gone
+  write_song(changed, 98);  // the kept copy of song 4 changed
   const cleanup::removal_summary s = remove(cleanup::removal_groups_of(plan));
   EXPECT_EQ(outcome_of(c1)->kind, outcome_kind::kept_instead);
   EXPECT_TRUE(holds_song(c1, 3));
@@ -134,8 +134,8 @@ TEST_F(Removal, TheKeptFileUnderAnotherNameIsNeverRemoved) {
   const std::string shelf = song("shelf/copy.mp3", 6, 30);
   ASSERT_EQ(symlink(dir_.file("shelf").c_str(), dir_.file("shelf-alias").c_str()), 0);
   const std::string shelf_alias = dir_.file("shelf-alias/copy.mp3");
-  const cleanup::removal_summary s = remove(
-      {{digest_of_audio(6), {kept, shelf}, {hard, alias, relinked, shelf_alias}, false}});
+  const cleanup::removal_summary s =
+      remove({{digest_of_audio(6), {kept, shelf}, {hard, alias, relinked, shelf_alias}, false}});
   EXPECT_EQ(s.deleted, 0u);
   EXPECT_EQ(s.skipped, 4u);
   EXPECT_TRUE(holds_song(kept, 6) && holds_song(shelf, 6));
@@ -189,7 +189,8 @@ TEST_F(Removal, AKeptCopyLostMidGroupStopsTheGroup) {
   for (int i = 1; i < 4; ++i) EXPECT_TRUE(holds_song(copies[i], 9)) << i;
   ASSERT_NE(outcome_of(kept), nullptr);
   EXPECT_EQ(outcome_of(kept)->kind, outcome_kind::stale);
-  EXPECT_NE(outcome_of(kept)->reason.find("is in the trash and can be restored"), std::string::npos);
+  EXPECT_NE(outcome_of(kept)->reason.find("is in the trash and can be restored"),
+            std::string::npos);
 
   // The kept path pointed at another copy meanwhile: that copy is now the kept file.
   outcomes_.clear();
@@ -232,6 +233,31 @@ TEST_F(Removal, CallersCanStopBetweenFilesAndFollowProgress) {
   EXPECT_EQ(cleanup::remove_copies({{digest_of_audio(11), {kept}, copies, false}}, options).deleted,
             1u);
   EXPECT_EQ(told, 1);
+
+  // Told each group's kept copy before its first removal, and asked before each removal:
+  // a refusal leaves that copy and all after it.
+  copies.erase(copies.begin());
+  options.on_file = nullptr;
+  std::vector<std::string> groups_told;
+  options.on_group = [&](const removal_group&, const std::string* k) {
+    groups_told.push_back(k != nullptr ? *k : "none");
+    return true;
+  };
+  int asked = 0;
+  options.may_remove = [&](const std::string&) { return ++asked < 2; };
+  const cleanup::removal_summary s2 =
+      cleanup::remove_copies({{digest_of_audio(11), {kept}, copies, false},
+                              {digest_of_audio(11), {dir_.file("gone.mp3")}, {kept}, false}},
+                             options);
+  EXPECT_EQ(s2.deleted, 1u);
+  EXPECT_TRUE(s2.stopped);
+  EXPECT_EQ(groups_told, std::vector<std::string>{kept});
+  EXPECT_TRUE(exists(copies[1]) && holds_song(kept, 11));
+  asked = -100;
+  groups_told.clear();
+  cleanup::remove_copies({{digest_of_audio(11), {dir_.file("gone.mp3")}, {kept}, false}}, options);
+  EXPECT_EQ(groups_told, std::vector<std::string>{"none"});
+  EXPECT_TRUE(holds_song(kept, 11));
 }
 
 TEST_F(Removal, ThreadSwappingTheCopyForALinkToTheKeptOneLosesNothing) {
@@ -253,10 +279,10 @@ TEST_F(Removal, ThreadSwappingTheCopyForALinkToTheKeptOneLosesNothing) {
       rename(link.c_str(), copy.c_str());
     });
     go = true;
-    removed += static_cast<int>(
-        remove({{digest_of_audio(12), {kept}, {copy}, false}}, round % 2 ? removal_method::trash
-                                                                         : removal_method::permanent)
-            .deleted);
+    removed +=
+        static_cast<int>(remove({{digest_of_audio(12), {kept}, {copy}, false}},
+                                round % 2 ? removal_method::trash : removal_method::permanent)
+                             .deleted);
     racer.join();
     ASSERT_TRUE(holds_song(kept, 12)) << round;
     unlink(link.c_str());

@@ -25,8 +25,8 @@ struct file_tags {
   std::string title, artist, album, album_artist, genre;
   // 0 when absent; the year recorded, or else released (the taggers write either).
   unsigned year = 0, track = 0;
-  unsigned cover_count = 0;      // attached pictures (ID3v2) and cover art items (APEv2)
-  uint64_t cover_bytes = 0;      // their picture data, in bytes
+  unsigned cover_count = 0;  // attached pictures (ID3v2) and cover art items (APEv2)
+  uint64_t cover_bytes = 0;  // their picture data, in bytes
 
   // The audio stream, from its first frame and a Xing/VBRI header where there is one (the
   // bitrate is then the average over the whole stream, its header frame included).

@@ -58,7 +58,8 @@ class RealTags : public ::testing::Test {
     for (const char* tool : {"lame", "id3v2", "eyeD3"})
       if (tool_missing(tool))
         GTEST_SKIP() << "needs lame, id3v2 and eyeD3 (Debian packages lame, id3v2, eyed3; "
-                        "tools/install-deps installs them); missing: " << tool;
+                        "tools/install-deps installs them); missing: "
+                     << tool;
     // Two seconds of 16-bit stereo noise at 44.1 kHz, encoded at lame's default 128 kbit/s.
     testing_support::write_file(dir_.file("raw.pcm"), testing_support::random_bytes(352800, 3));
     ASSERT_TRUE(run(lame_ + "'" + dir_.file("raw.pcm") + "' '" + plain_ + "'"));
@@ -114,8 +115,10 @@ TEST_F(RealTags, FieldsVersionsAndCoversAreThoseTheToolsWrote) {
   {
     SCOPED_TRACE("lame");
     const std::string path = dir_.file("lame.mp3");
-    ASSERT_TRUE(run(lame_ + "--tt 'Lame title' --ta 'Lame artist' --tl 'Lame album' --ty 2001 "
-                            "--tn 3 --tg Rock '" + dir_.file("raw.pcm") + "' '" + path + "'"));
+    ASSERT_TRUE(run(lame_ +
+                    "--tt 'Lame title' --ta 'Lame artist' --tl 'Lame album' --ty 2001 "
+                    "--tn 3 --tg Rock '" +
+                    dir_.file("raw.pcm") + "' '" + path + "'"));
     const file_tags t = read_tags(path.c_str());
     expect_stream(t);
     EXPECT_TRUE(t.id3v2 && t.id3v1);
@@ -130,9 +133,11 @@ TEST_F(RealTags, FieldsVersionsAndCoversAreThoseTheToolsWrote) {
   }
   {
     SCOPED_TRACE("id3v2");
-    const file_tags t = read_tags(
-        tagged("id3v2.mp3", "id3v2 -a 'Tool Artist' -t 'Tool title' -A 'Album' -y 1999 "
-                            "-T 4/12 -g 17").c_str());
+    const file_tags t =
+        read_tags(tagged("id3v2.mp3",
+                         "id3v2 -a 'Tool Artist' -t 'Tool title' -A 'Album' -y 1999 "
+                         "-T 4/12 -g 17")
+                      .c_str());
     expect_stream(t);
     EXPECT_TRUE(t.id3v2 && t.id3v1 && !t.ape);
     EXPECT_EQ(t.id3v2_version, 3);
@@ -143,10 +148,12 @@ TEST_F(RealTags, FieldsVersionsAndCoversAreThoseTheToolsWrote) {
   }
   {
     SCOPED_TRACE("eyeD3 2.4 with a cover");
-    const file_tags t = read_tags(
-        tagged("eyed3-24.mp3", "eyeD3 --to-v2.4 -t 'Eye title' -a 'Eye artist' -A 'Eye album' "
-                               "-b 'Eye band' -Y 2005 -n 7 -G Jazz --add-image '" +
-                                   dir_.file("cover.jpg") + "':FRONT_COVER").c_str());
+    const file_tags t =
+        read_tags(tagged("eyed3-24.mp3",
+                         "eyeD3 --to-v2.4 -t 'Eye title' -a 'Eye artist' -A 'Eye album' "
+                         "-b 'Eye band' -Y 2005 -n 7 -G Jazz --add-image '" +
+                             dir_.file("cover.jpg") + "':FRONT_COVER")
+                      .c_str());
     expect_stream(t);
     EXPECT_TRUE(t.id3v2 && !t.id3v1 && !t.ape);
     EXPECT_EQ(t.id3v2_version, 4);
@@ -159,9 +166,10 @@ TEST_F(RealTags, FieldsVersionsAndCoversAreThoseTheToolsWrote) {
   }
   {
     SCOPED_TRACE("eyeD3 2.3, recording date, text in UTF-8");
-    const file_tags t = read_tags(
-        tagged("eyed3-23.mp3", "eyeD3 --to-v2.3 -t 'Čajka über alles' -a 'Ängel' "
-                               "--recording-date 1987").c_str());
+    const file_tags t = read_tags(tagged("eyed3-23.mp3",
+                                         "eyeD3 --to-v2.3 -t 'Čajka über alles' -a 'Ängel' "
+                                         "--recording-date 1987")
+                                      .c_str());
     EXPECT_EQ(t.id3v2_version, 3);
     EXPECT_EQ(t.title, "Čajka über alles");
     EXPECT_EQ(t.artist, "Ängel");
@@ -169,9 +177,11 @@ TEST_F(RealTags, FieldsVersionsAndCoversAreThoseTheToolsWrote) {
   }
   {
     SCOPED_TRACE("eyeD3 ID3v1 only");
-    const file_tags t = read_tags(
-        tagged("eyed3-v1.mp3", "eyeD3 -1 -t 'V1 title' -a 'V1 artist' -A 'V1 album' -Y 1995 "
-                               "-G Blues").c_str());
+    const file_tags t =
+        read_tags(tagged("eyed3-v1.mp3",
+                         "eyeD3 -1 -t 'V1 title' -a 'V1 artist' -A 'V1 album' -Y 1995 "
+                         "-G Blues")
+                      .c_str());
     expect_stream(t);
     EXPECT_TRUE(t.id3v1 && !t.id3v2);
     EXPECT_EQ(t.id3v2_version, 0);

@@ -24,7 +24,8 @@ struct error_free {
 }  // namespace
 
 trash_result move_to_trash(const std::string& path, std::string* message) {
-  std::unique_ptr<GFile, object_unref> file(g_vfs_get_file_for_path(g_vfs_get_local(), path.c_str()));
+  std::unique_ptr<GFile, object_unref> file(
+      g_vfs_get_file_for_path(g_vfs_get_local(), path.c_str()));
   GError* raw = nullptr;
   if (g_file_trash(file.get(), nullptr, &raw)) return trash_result::moved;
   std::unique_ptr<GError, error_free> error(raw);

@@ -90,10 +90,10 @@ class scoped_mount {
   int error_ = 0;
 };
 
-#define MOUNT_OR_SKIP(m, type, at)                                                           \
-  scoped_mount m(type, at);                                                                  \
-  if (!m.ok())                                                                               \
-  GTEST_SKIP() << "cannot mount a " type " file system here (" << m.why()                   \
+#define MOUNT_OR_SKIP(m, type, at)                                        \
+  scoped_mount m(type, at);                                               \
+  if (!m.ok())                                                            \
+  GTEST_SKIP() << "cannot mount a " type " file system here (" << m.why() \
                << "); this needs root where mounting is allowed"
 
 class Trash : public cleanup_testing::CleanupTest {
@@ -162,7 +162,8 @@ TEST_F(Trash, AFileOnAnotherFileSystemGoesToThatFileSystemsOwnTrash) {
   const trash_info info = read_info(top_trash + "/info/away.mp3.trashinfo");
   EXPECT_EQ(info.path, "sub/away.mp3");
   EXPECT_TRUE(info.recent);
-  ASSERT_EQ(rename((top_trash + "/files/away.mp3").c_str(), dir_.file("mnt/" + info.path).c_str()), 0);
+  ASSERT_EQ(rename((top_trash + "/files/away.mp3").c_str(), dir_.file("mnt/" + info.path).c_str()),
+            0);
   EXPECT_EQ(testing_support::read_file(away), before);
   EXPECT_FALSE(std::filesystem::exists(trash_ + "/files/away.mp3"));
 }
@@ -177,11 +178,13 @@ TEST_F(Trash, AFileSystemWithoutAUsableTrashKeepsTheFile) {
     EXPECT_TRUE(holds_song(copy, 3) && listed(copy));
     ASSERT_EQ(outcomes_.size(), 1u);
     EXPECT_EQ(outcomes_[0].kind, outcome_kind::skipped);
-    EXPECT_NE(outcomes_[0].reason.find("no usable trash"), std::string::npos) << outcomes_[0].reason;
+    EXPECT_NE(outcomes_[0].reason.find("no usable trash"), std::string::npos)
+        << outcomes_[0].reason;
   };
 
   // The home trash cannot be made: a file stands where its folder would be.
   std::filesystem::remove_all(trash_);
+  testing_support::make_dirs(std::filesystem::path(trash_).parent_path());
   testing_support::write_file(trash_, bytes{1});
   expect_kept_in_place(song("home/copy.mp3", 3, 20));
   std::filesystem::remove(trash_);
@@ -199,8 +202,8 @@ TEST_F(Trash, AFileSystemWithoutAUsableTrashKeepsTheFile) {
     // Permanent deletion is the explicit way out.
     cleanup::removal_options options;
     options.method = removal_method::permanent;
-    EXPECT_EQ(cleanup::remove_copies({{digest_of_audio(3), {kept}, {copy}, false}}, options).deleted,
-              1u);
+    EXPECT_EQ(
+        cleanup::remove_copies({{digest_of_audio(3), {kept}, {copy}, false}}, options).deleted, 1u);
     EXPECT_FALSE(std::filesystem::exists(copy) || listed(copy));
   }
 }

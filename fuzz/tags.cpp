@@ -2,6 +2,8 @@
 // APEv2 and ID3v1 tags, broken frames): no crash, no sanitizer report, and a record that
 // holds together: nothing read from an unreadable file, a version only with an ID3v2 tag,
 // pictures no larger than the file, a score within its range, fields in valid UTF-8.
+#include "cleanup/tags.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,7 +11,6 @@
 
 #include <string>
 
-#include "cleanup/tags.h"
 #include "fuzz/fuzz_support.h"
 
 using fuzz_support::check;
