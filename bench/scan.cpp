@@ -21,7 +21,6 @@
 #include "database/folder_walk.h"
 #include "database/mp3_db.h"
 #include "database/tables.h"
-#include "digest/md5_lanes.h"
 
 namespace {
 
@@ -177,10 +176,10 @@ int main(int argc, char** argv) {
   run("xargs -0 cat < " + quoted_list + " > /dev/null");  // warm the cache
 
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  auto full_scan = [&](int workers, int lanes = md5_lanes_auto) {
+  auto full_scan = [&](int workers, mp3db_lanes lanes = mp3db_lanes_widest) {
     return [&, workers, lanes] {
       mp3db_set_scan_workers(workers);
-      mp3db_set_scan_lanes(lanes);
+      mp3db_set_lanes(lanes);
       tables::clear();
       scan(root);
     };
@@ -196,7 +195,7 @@ int main(int argc, char** argv) {
       {"xargs -0 -P2 -n 50 md5sum",
        [&] { run("xargs -0 -P2 -n 50 md5sum < " + quoted_list + " > /dev/null"); }},
       {"scan, 1 hasher (calling thread)", full_scan(1)},
-      {one_stream_name.c_str(), full_scan(0, -1)},
+      {one_stream_name.c_str(), full_scan(0, mp3db_lanes_off)},
       {default_name.c_str(),
        [&] {
          full_scan(0)();

@@ -23,11 +23,19 @@ class database_session {
 
   // The file name after naming, as the store holds it.
   std::string path() const;
+  // For a command that changes the database, before it is loaded: takes the database's
+  // lock, so that the file loaded is the one saved over and no other program saves in
+  // between, and checks that the database can be written there, so that no work is done
+  // for nothing. While another run of this tool holds the lock it waits, saying so once,
+  // for up to wait_seconds (negative: until that run ends); another program (the window)
+  // is refused at once. False, after an error, when the command must not run.
+  bool lock_for_change(const console& out, double wait_seconds);
   // Loads the file; a file that does not exist gives an empty database. False, after an
   // error naming the file and the reason, when the file exists but cannot be loaded.
   bool load(const console& out);
   // Saves the database with the store's save when its counts differ from those at load
-  // or mark_changed was called. False, after an error, when the save failed.
+  // or mark_changed was called. False, after an error, when the save failed; the entries
+  // then go to a recovery file, whose path the error names.
   bool save_if_changed(const console& out);
   void mark_changed() { changed_ = true; }
 

@@ -3,12 +3,22 @@
 
 #include <signal.h>
 
+#include <atomic>
+
+#include "database/mp3_db.h"
+
 namespace {
 
-// The one thing a signal handler may safely touch.
-volatile sig_atomic_t g_stop_requested = 0;
+// Read by the scan's threads as well as the main one; a signal handler may only store to a
+// lock-free atomic.
+std::atomic<bool> g_stop_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void on_stop_signal(int) { g_stop_requested = 1; }
+void on_stop_signal(int) {
+  g_stop_requested.store(true);
+  // A folder walk under way stops before its next entry, descent or file.
+  mp3db_request_stop();
+}
 
 }  // namespace
 
@@ -23,4 +33,4 @@ void catch_interrupts() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-bool interrupted() { return g_stop_requested != 0; }
+bool interrupted() { return g_stop_requested.load(); }

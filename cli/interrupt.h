@@ -1,5 +1,5 @@
-// Ctrl-C (SIGINT) and SIGTERM as a request to stop: long commands finish the step under
-// way, then save what they did, like the window's abort button.
+// Ctrl-C (SIGINT) and SIGTERM as a request to stop: a folder scan stops at once, other long
+// commands after the step under way; what was done is then saved.
 #ifndef VARNELO_CLI_INTERRUPT_H_
 #define VARNELO_CLI_INTERRUPT_H_
 

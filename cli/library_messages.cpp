@@ -10,13 +10,10 @@
 namespace {
 
 // The library's texts this tool turns into its own messages.
-constexpr std::string_view kNotFound = "Warning file not found:";
 constexpr std::string_view kUnreadableDatabase = "unreadable database ";
 constexpr std::string_view kMovedTo = " moved to ";
 constexpr std::string_view kNotMovedAside = "cannot move unreadable database ";
 constexpr std::string_view kNotMovedAsideEnd = " aside; not written";
-
-constexpr size_t kNamedUnopened = 5;
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -82,10 +79,7 @@ void library_messages::on_message(std::string_view message) {
   std::string_view line = message;
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
 
-  if (starts_with(line, kNotFound)) {
-    if (unopened_.size() < kNamedUnopened) unopened_.emplace_back(line.substr(kNotFound.size()));
-    ++unopened_count_;
-  } else if (starts_with(line, kUnreadableDatabase)) {
+  if (starts_with(line, kUnreadableDatabase)) {
     // "unreadable database PATH moved to PATH.unreadable[.N]": the second path starts with
     // the first, which tells where the first ends even when a name holds " moved to ".
     std::string_view rest = line.substr(kUnreadableDatabase.size());
@@ -108,16 +102,3 @@ void library_messages::on_message(std::string_view message) {
   }
 }
 
-void library_messages::report_unopened(const char* what) {
-  for (const std::string& path : unopened_) {
-    std::string reason = unreadable_reason(path);
-    if (reason == "readable") reason = "could not be opened";
-    out_.warning("%s: not added: %s", out_.shown(path).c_str(), reason.c_str());
-  }
-  if (unopened_count_ > unopened_.size()) {
-    out_.warning("%s: %llu more files could not be read and were not added", what,
-                 static_cast<unsigned long long>(unopened_count_ - unopened_.size()));
-  }
-  unopened_.clear();
-  unopened_count_ = 0;
-}

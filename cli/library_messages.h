@@ -1,7 +1,7 @@
 // The library's diagnostic lines during a run of varnelo-cli. Most are chatter meant for the
 // window's console (one "reading id3 title" per entry searched), so they reach standard
 // error only with --verbose; the few a user must know become this tool's own messages: a
-// database moved aside at once, files the library could not open when the command asks.
+// database moved aside. What a scan could not take it reports from the walk's own record.
 #ifndef VARNELO_CLI_LIBRARY_MESSAGES_H_
 #define VARNELO_CLI_LIBRARY_MESSAGES_H_
 
@@ -26,11 +26,6 @@ class library_messages {
   library_messages(const library_messages&) = delete;
   library_messages& operator=(const library_messages&) = delete;
 
-  // Warns of the files the library could not open since the last call (a scan's FIFOs,
-  // unreadable files, links to nowhere): the first few by name with the reason, then how
-  // many more. what names the command ("scan").
-  void report_unopened(const char* what);
-
  private:
   static ssize_t on_write(void* cookie, const char* bytes, size_t size);
   void on_message(std::string_view message);
@@ -38,9 +33,7 @@ class library_messages {
   const console& out_;
   bool verbose_;
   FILE* sink_ = nullptr;
-  std::string pending_;                // a message not yet ended by a line end
-  std::vector<std::string> unopened_;  // the first few files that could not be opened
-  uint64_t unopened_count_ = 0;
+  std::string pending_;  // a message not yet ended by a line end
 };
 
 #endif  // VARNELO_CLI_LIBRARY_MESSAGES_H_

@@ -2,6 +2,8 @@
 // the database, runs one command and saves the database when the command changed it.
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 #include <optional>
@@ -9,10 +11,12 @@
 
 #include "cli/checked_output.h"
 #include "cli/commands.h"
+#include "cli/completion.h"
 #include "cli/database_session.h"
 #include "cli/interrupt.h"
 #include "cli/keep_options.h"
 #include "cli/library_messages.h"
+#include "cli/man_page.h"
 #include "cli/paths.h"
 #include "database/mp3_db.h"
 
@@ -30,6 +34,9 @@ constexpr const char* kFooter =
     "-0 and with --json, names are written byte for byte.\n"
     "Output that cannot be written (a full disk, a closed pipe) is an error; delete and prune\n"
     "then stop before their next deletion, and what they deleted stays recorded.\n"
+    "Commands that change the database hold it while they run: another run waits for them,\n"
+    "and none runs while the window has the database open. A database that cannot be saved\n"
+    "has its entries written to a recovery file, named in the error.\n"
     "Exit status: 0 success, 1 failure, 2 usage error.";
 
 constexpr const char* kDupesFooter =
@@ -76,6 +83,7 @@ struct command_line {
   keep_options prune_keep, dupes_keep;
   bool dry_run = false;
   bool permanent = false;
+  double wait_seconds = -1;  // for the lock of a database another run holds; < 0: no limit
 };
 
 // The keep rules of a command, checked against the loaded database; nothing when a folder
@@ -88,8 +96,7 @@ std::optional<std::vector<cleanup::keep_rule>> checked_rules(const CLI::App& com
   return rules;
 }
 
-int run_command(const CLI::App& command, const command_line& args, const console& out,
-                library_messages& messages) {
+int run_command(const CLI::App& command, const command_line& args, const console& out) {
   const std::string name = command.get_name();
   const cleanup::removal_method method =
       args.permanent ? cleanup::removal_method::permanent : cleanup::removal_method::trash;
@@ -97,6 +104,10 @@ int run_command(const CLI::App& command, const command_line& args, const console
   if (name == "digest") return run_digest(args.paths, out);
 
   database_session session(args.db);
+  // Commands that change the database lock it before loading; those that only read do not.
+  const bool changes = name == "scan" || name == "add" || name == "clean" || name == "delete" ||
+                       (name == "prune" && !args.dry_run);
+  if (changes && !session.lock_for_change(out, args.wait_seconds)) return kExitFailure;
   if (!session.load(out)) return kExitFailure;
   // Commands that only read keep the default signals: Ctrl-C ends them at once.
   if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune") {
@@ -106,7 +117,6 @@ int run_command(const CLI::App& command, const command_line& args, const console
   int status = kExitSuccess;
   if (name == "scan") {
     status = run_scan(args.paths, out);
-    messages.report_unopened("scan");
   } else if (name == "add") {
     status = run_add(args.paths, out);
   } else if (name == "clean") {
@@ -173,6 +183,17 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", args.verbose,
                "Also show the library's diagnostic lines (\"reading id3 title\" and such)")
       ->excludes(quiet);
+  app.add_option("--wait", args.wait_seconds,
+                 "Seconds to wait for another varnelo-cli run that is changing the database "
+                 "(default: until it ends)")
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            double seconds = -1;
+            return CLI::detail::lexical_cast(value, seconds) && seconds >= 0
+                       ? ""
+                       : "needs a number of seconds, 0 or more";
+          },
+          "SECONDS"));
 
   CLI::App* scan = app.add_subcommand("scan", "Add every *.mp3 file in folder trees");
   scan->add_option("DIR", args.paths, "Folders to walk")->required();
@@ -218,6 +239,13 @@ int main(int argc, char** argv) {
 
   app.add_subcommand("info", "Database path, counts and stamp");
 
+  // The build asks the program for its completion script and manual page.
+  if (argc == 2 && strcmp(argv[1], kBashCompletionFlag) == 0) {
+    return write_bash_completion(app, stdout);
+  }
+  if ((argc == 2 || argc == 3) && strcmp(argv[1], kManPageFlag) == 0) {
+    return write_man_page(app, argc == 3 ? argv[2] : "", stdout);
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -236,7 +264,7 @@ int main(int argc, char** argv) {
   {
     // Standard output carries only data: the library's lines come here instead.
     library_messages messages(out, args.verbose);
-    status = run_command(*app.get_subcommands().front(), args, out, messages);
+    status = run_command(*app.get_subcommands().front(), args, out);
   }
   if (!checked_output::close(out)) status = kExitFailure;
   return status;

@@ -61,12 +61,46 @@ class scan_progress {
   clock_type::time_point last_{};
 };
 
-// The walk's callback; the window handle slot carries the progress display. Answering 0
-// once a stop was requested winds the walk down as the window's abort button does.
+// The walk's callback; the window handle slot carries the progress display. A stop
+// request reaches the walk itself (it stops at once); the 0 answered here stands for it
+// only should the walk ever miss it.
 int on_walk_progress(int files_new, int level, const char*, const char* dir, window_handle hwnd) {
   if (interrupted()) return 0;
   if (level != -1) static_cast<scan_progress*>(hwnd)->show(files_new, dir);
   return 1;
+}
+
+// Why a file of a walk was left out, in words.
+std::string file_reason(int error_number) {
+  if (error_number == EINVAL) return "not a regular file";
+  if (error_number == EFBIG) return "larger than 2 GiB";
+  return reason_of(error_number);
+}
+
+std::string plural(uint32_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What the walk of folder could not take: the first few by name, then the counts.
+void report_left_out(const std::string& folder, const console& out) {
+  mp3db_walk_report report;
+  mp3db_get_walk_report(&report);
+  if (report.folders_unlisted == 0 && report.files_unread == 0) return;
+  for (uint32_t i = 0; i < report.named; ++i) {
+    const mp3db_walk_problem& p = report.problems[i];
+    out.warning("%s: %s", out.shown(p.path).c_str(),
+                p.is_folder ? ("cannot list folder: " + reason_of(p.error_number)).c_str()
+                            : ("cannot read: " + file_reason(p.error_number)).c_str());
+  }
+  const uint32_t total = report.folders_unlisted + report.files_unread;
+  out.warning("scan of %s left out %s and %s%s", out.shown(folder).c_str(),
+              plural(report.folders_unlisted, "folder it could not list",
+                     "folders it could not list").c_str(),
+              plural(report.files_unread, "file it could not read",
+                     "files it could not read").c_str(),
+              total > report.named ? (" (the first " + std::to_string(report.named) +
+                                      " named above)").c_str()
+                                   : "");
 }
 
 // Why folder cannot be walked, or an empty text when it can be listed.
@@ -99,6 +133,7 @@ int run_scan(const std::vector<std::string>& folders, const console& out) {
     add_directory(buffer.data(), on_walk_progress, &progress);
     progress.finish();
     out.note("scan: %u files added from %s", file_getfilenum() - before, folder.c_str());
+    report_left_out(folder, out);
   }
   if (interrupted()) {
     out.error("scan interrupted; the files added before the stop are kept");

@@ -1,63 +1,107 @@
 // Adding one file: its digest, its file entry and, for a new digest, its hash entry.
 #include "database/adding.h"
 
+#include <errno.h>
+#include <limits.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <new>
 #include <thread>
 
 #include "database/diagnostics.h"
 #include "database/mp3_db.h"
 #include "database/tables.h"
-#include "digest/md5_lanes.h"
 #include "platform/platform.h"
 
 namespace {
 
 int g_scan_workers = 0;  // 0: one per core
-int g_scan_lanes = md5_lanes_auto;
+mp3db_lanes g_scan_lanes = mp3db_lanes_widest;
 constexpr int kMaxScanWorkers = 64;
+
+// The public names stand for the digest's own code paths.
+static_assert(mp3db_lanes_widest == static_cast<int>(md5_lanes_auto));
+static_assert(mp3db_lanes_scalar == static_cast<int>(md5_lanes_scalar));
+static_assert(mp3db_lanes_avx2 == static_cast<int>(md5_lanes_avx2));
+static_assert(mp3db_lanes_avx512 == static_cast<int>(md5_lanes_avx512));
+
+bool stop_requested(const walk_stop::flag* stop) {
+  return stop != nullptr && stop->load(std::memory_order_acquire);
+}
+
+// The content digest of the open file: the one computed ahead when it was computed from the
+// file exactly as it is now, else one computed here. Throws std::bad_alloc when the buffer
+// cannot have its memory.
+bool content_digest(int fd, const char* path, const platform::file_state& now,
+                    prehash::pipeline* ahead, audio_region::read_buffer& buffer,
+                    const walk_stop::flag* stop, unsigned char digest[16]) {
+  prehash::outcome early;
+  const bool offered = ahead != nullptr && ahead->take(path, buffer, &early);
+  const bool current = offered && early.trusted && early.state == now;
+  // A digest computed ahead is taken; where there was none, the file is looked at here,
+  // which tells a file without audio bytes from one whose read failed or was stopped.
+  if (current && early.has_digest) {
+    ahead->note_used();
+    std::copy(early.digest, early.digest + 16, digest);
+    return true;
+  }
+  if (offered && !current) ahead->note_rejected();
+  if (ahead != nullptr) ahead->note_hashed_on_caller();
+  return audio_region::digest_file(fd, now.size, buffer, digest, stop);
+}
 
 }  // namespace
 
 namespace adding {
 
-int add_file(const char* path, prehash::pipeline* ahead, audio_region::read_buffer& buffer) {
+add_outcome add_file(const char* path, const file_place* place, prehash::pipeline* ahead,
+                     audio_region::read_buffer& buffer, const walk_stop::flag* stop) {
   platform::file_state now;
   // The descriptor stays open for the digest, so that the size recorded and the bytes
   // digested come from the file that was found here.
-  platform::unique_fd fd = platform::open_regular_fd(path, &now);
+  platform::unique_fd fd = place != nullptr
+                               ? platform::open_regular_fd_at(place->folder, place->name, &now)
+                               : platform::open_regular_fd(path, &now);
   if (!fd) {
+    const int error = errno;
     db_print("Warning file not found:%s\n", path != nullptr ? path : "(null)");
-    return 0;
+    return {result::unreadable, error};
   }
-  if (tables::find_file(path) != -1) return 0;
+  if (tables::find_file(path) != -1) return {};
+  if (stop_requested(stop)) return {result::stopped};
+  // Sizes are 32-bit in the database: such a file gets no digest.
+  if (now.size > INT_MAX) return {result::unreadable, EFBIG};
 
   unsigned char digest[16];
-  bool has_digest = false;
-  prehash::outcome early;
-  const bool offered = ahead != nullptr && ahead->take(path, buffer, &early);
-  if (offered && early.trusted && early.state == now) {
-    ahead->note_used();
-    has_digest = early.has_digest;
-    std::copy(early.digest, early.digest + 16, digest);
-  } else {
-    // Hashed ahead from another version of the file, or not at all: hash it as it is now.
-    if (offered) ahead->note_rejected();
-    if (ahead != nullptr) ahead->note_hashed_on_caller();
-    has_digest = audio_region::digest_file(fd.get(), now.size, buffer, digest);
+  bool has_digest;
+  try {
+    has_digest = content_digest(fd.get(), path, now, ahead, buffer, stop, digest);
+  } catch (const std::bad_alloc&) {
+    db_print("Warning file not read:%s\n", path);
+    return {result::unreadable, ENOMEM};
   }
-  if (!has_digest) return 0;
+  if (stop_requested(stop)) return {result::stopped};
+  if (!has_digest) {
+    const bool had_audio = audio_region::find(fd.get(), now.size).digestible;
+    return had_audio ? add_outcome{result::unreadable, EIO} : add_outcome{};
+  }
 
   auto* entry = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-  if (entry == nullptr) return 0;
-  entry->filename = stringcpy(path);
-  // digest_file gives no digest for files beyond 32-bit sizes, so the size fits.
+  char* name = stringcpy(path);
+  if (entry == nullptr || name == nullptr) {
+    free(entry);
+    free(name);
+    db_print("Warning file not read:%s\n", path);
+    return {result::unreadable, ENOMEM};
+  }
+  entry->filename = name;
+  // The size fits: larger files were turned away above.
   entry->filesize = static_cast<uint32_t>(now.size);
   int32_t hashid = tables::find_hash(digest);
   entry->hashid = hashid != -1 ? hashid : tables::append_hash(digest);
   tables::append_file(entry);
-  return 1;
+  return {result::added};
 }
 
 int scan_hashers() {
@@ -66,17 +110,20 @@ int scan_hashers() {
       std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxScanWorkers)));
 }
 
-int scan_lanes() {
-  if (g_scan_lanes == prehash::kNoLanes) return prehash::kNoLanes;
-  return md5_lanes_available(static_cast<md5_lanes_path>(g_scan_lanes)) ? g_scan_lanes
-                                                                         : prehash::kNoLanes;
+std::optional<md5_lanes_path> scan_lanes() {
+  if (g_scan_lanes == mp3db_lanes_off) return std::nullopt;
+  const auto path = static_cast<md5_lanes_path>(g_scan_lanes);
+  if (!md5_lanes_available(path)) return std::nullopt;
+  return path;
 }
 
 }  // namespace adding
 
 int file_add(const char* path) {
   audio_region::read_buffer buffer;
-  return adding::add_file(path, nullptr, buffer);
+  return adding::add_file(path, nullptr, nullptr, buffer, nullptr).what == adding::result::added
+             ? 1
+             : 0;
 }
 
 void mp3db_set_scan_workers(int workers) {
@@ -84,5 +131,9 @@ void mp3db_set_scan_workers(int workers) {
 }
 
 void mp3db_set_scan_lanes(int path) {
-  g_scan_lanes = path >= md5_lanes_auto && path <= md5_lanes_avx512 ? path : prehash::kNoLanes;
+  g_scan_lanes = path >= mp3db_lanes_widest && path <= mp3db_lanes_avx512
+                     ? static_cast<mp3db_lanes>(path)
+                     : mp3db_lanes_off;
 }
+
+void mp3db_set_lanes(mp3db_lanes lanes) { mp3db_set_scan_lanes(static_cast<int>(lanes)); }

@@ -2,20 +2,46 @@
 #ifndef VARNELO_DATABASE_ADDING_H_
 #define VARNELO_DATABASE_ADDING_H_
 
+#include <optional>
+
 #include "database/audio_region.h"
 #include "database/prehash.h"
+#include "database/walk_stop.h"
+#include "digest/md5_lanes.h"
 
 namespace adding {
 
-// file_add, taking the digest from ahead when a hasher computed it from the file exactly
-// as it is now, else computing it here through buffer. ahead may be null.
-int add_file(const char* path, prehash::pipeline* ahead, audio_region::read_buffer& buffer);
+// Where a walk met the file: its folder, open, and its name there. Opening it by these
+// needs no path, so depth does not matter.
+struct file_place {
+  int folder;
+  const char* name;
+};
+
+enum class result {
+  added,
+  passed_over,  // already listed, or no audio bytes: left out by the rules
+  unreadable,   // could not be opened or read whole (error tells why)
+  stopped,      // a stop was requested before it could be added
+};
+struct add_outcome {
+  result what = result::passed_over;
+  int error = 0;  // errno value for unreadable
+};
+
+// file_add, opening the file at place when given (else by path, of any length) and taking
+// the digest from ahead when a hasher computed it from the file exactly as it is now, else
+// computing it here through buffer. ahead, place and stop may be null. Once stop is
+// requested nothing is added.
+add_outcome add_file(const char* path, const file_place* place, prehash::pipeline* ahead,
+                     audio_region::read_buffer& buffer, const walk_stop::flag* stop);
 
 // The number of threads that hash during a walk, the calling thread included (>= 1).
 int scan_hashers();
 
-// How the workers of a walk digest files: prehash::kNoLanes or an available md5_lanes_path.
-int scan_lanes();
+// How the workers of a walk digest files: none for one file at a time, or an available
+// md5_lanes_path.
+std::optional<md5_lanes_path> scan_lanes();
 
 }  // namespace adding
 

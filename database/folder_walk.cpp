@@ -1,13 +1,22 @@
 // Walking a folder tree depth-first and offering every ".mp3" entry to the database.
+//
+// The walk holds each folder on its way down open and reaches what a folder holds through
+// it, so no system call gets a whole path and depth does not matter; the paths it hands on
+// (to file_add's tables and the callback) are still the full joined strings.
 #include "database/folder_walk.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "database/adding.h"
+#include "database/folder_rules.h"
 #include "database/mp3_db.h"
+#include "database/walk_report.h"
+#include "database/walk_stop.h"
 #include "platform/platform.h"
 
 namespace {
@@ -16,6 +25,8 @@ namespace {
 // still on the stack.
 int g_files_new = 0;
 int g_level = 0;
+// Whether a walk on the stack has noticed a stop request; the outermost one uses it up.
+bool g_stop_noticed = false;
 prehash::counters g_last_counters;
 
 // What one add_directory call from outside keeps while it descends. Nothing in it
@@ -24,28 +35,87 @@ prehash::counters g_last_counters;
 struct walk {
   // A walk started from the callback keeps its own: it was asked for on its own and must
   // cover its folder even where the walk below it has been, and it is bounded by itself.
-  folder_walk::folder_guard guard;
+  folder_rules::folder_guard guard;
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
 };
 
-int walk_folder(const std::string& dir, const platform::folder_id* parent, change_cb cb,
-                window_handle hwnd, walk& w) {
+// True once a stop was requested; from then on the whole walk stops.
+bool stop_noticed() {
+  if (!g_stop_noticed && walk_stop::requested()) g_stop_noticed = true;
+  return g_stop_noticed;
+}
+
+// Leaves a folder level: the result of add_directory for it.
+int leave_level() {
+  --g_level;
+  const int result = g_files_new;
+  if (g_level == 0) g_files_new = 0;
+  return result;
+}
+
+int walk_folder(const std::string& dir, const folder_rules::listing& here, change_cb cb,
+                window_handle hwnd, walk& w);
+
+// Enters the folder name of the open folder parent (or, with parent null, the chosen
+// folder at dir) and walks it. Returns the walk's count, or 0 when it was not entered.
+int descend(const std::string& dir, const folder_rules::listing* parent, const std::string& name,
+            change_cb cb, window_handle hwnd, walk& w) {
   ++g_level;
-  std::vector<platform::dir_entry> entries;
-  platform::folder_id id;
-  // Listing dir + separator keeps an emptied root ("/" trimmed to "") meaning the root.
-  if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id) ||
-      !w.guard.enter(dir, id, parent)) {
-    --g_level;
-    if (g_level == 0) g_files_new = 0;
+  if (stop_noticed()) {
+    leave_level();
     return 0;
   }
-  for (const platform::dir_entry& e : entries) {
-    const std::string path = folder_walk::join(dir, e.name);
-    if (e.is_folder) walk_folder(path, &id, cb, hwnd, w);
-    if (folder_walk::has_mp3_extension(e.name)) {
-      if (adding::add_file(path.c_str(), w.ahead.get(), w.buffer) != 0) ++g_files_new;
+  folder_rules::listing here;
+  const bool listed = parent != nullptr ? folder_rules::enter_at(parent->folder.get(), name, &here)
+                                        : folder_rules::enter_chosen(dir, &here);
+  if (!listed) {
+    walk_report::folder_unlisted(dir, here.error);
+    leave_level();
+    return 0;
+  }
+  if (!w.guard.enter(here.folder.get(), here.id, parent != nullptr ? &parent->id : nullptr)) {
+    leave_level();
+    return 0;
+  }
+  // A listing that broke off is walked as far as it was read.
+  if (here.error != 0) walk_report::folder_unlisted(dir, here.error);
+  return walk_folder(dir, here, cb, hwnd, w);
+}
+
+// Offers one ".mp3" entry to the tables. False when a stop was noticed and nothing more
+// may be added.
+bool offer(const std::string& path, const folder_rules::listing& here,
+           const platform::dir_entry& e, walk& w) {
+  if (stop_noticed()) return false;
+  const adding::file_place place = {here.folder.get(), e.name.c_str()};
+  const adding::add_outcome added =
+      adding::add_file(path.c_str(), &place, w.ahead.get(), w.buffer, &walk_stop::request());
+  switch (added.what) {
+    case adding::result::added:
+      ++g_files_new;
+      break;
+    case adding::result::unreadable:
+      // A folder named like a song was walked as a folder; it is no file left out.
+      if (!(e.is_folder && added.error == EISDIR)) walk_report::file_unread(path, added.error);
+      break;
+    case adding::result::stopped:
+      g_stop_noticed = true;
+      return false;
+    case adding::result::passed_over:
+      break;
+  }
+  return true;
+}
+
+int walk_folder(const std::string& dir, const folder_rules::listing& here, change_cb cb,
+                window_handle hwnd, walk& w) {
+  for (const platform::dir_entry& e : here.entries) {
+    if (stop_noticed()) break;
+    const std::string path = folder_rules::join(dir, e.name);
+    if (e.is_folder) descend(path, &here, e.name, cb, hwnd, w);
+    if (folder_rules::has_mp3_extension(e.name)) {
+      if (!offer(path, here, e, w)) break;
       if (cb != nullptr && cb(g_files_new, g_level, e.name.c_str(), dir.c_str(), hwnd) == 0) {
         // The walk is winding down: what would be hashed ahead would mostly go unused.
         if (w.ahead) w.ahead->halt();
@@ -55,42 +125,14 @@ int walk_folder(const std::string& dir, const platform::folder_id* parent, chang
     platform::pump_events(hwnd);
     if (w.ahead) w.ahead->top_up();
   }
+  if (g_stop_noticed && w.ahead) w.ahead->halt();
   if (cb != nullptr) cb(g_files_new, -1, "", dir.c_str(), hwnd);
-  --g_level;
-  const int result = g_files_new;
-  if (g_level == 0) g_files_new = 0;
-  return result;
+  return leave_level();
 }
 
 }  // namespace
 
 namespace folder_walk {
-
-bool has_mp3_extension(const std::string& name) {
-  size_t dot = name.rfind('.');
-  return dot != std::string::npos && name.compare(dot, std::string::npos, ".mp3") == 0;
-}
-
-std::string join(const std::string& dir, const std::string& name) {
-  std::string path;
-  path.reserve(dir.size() + 1 + name.size());
-  path += dir;
-  path += platform::kSeparator;
-  path += name;
-  return path;
-}
-
-bool folder_guard::enter(const std::string& dir, const platform::folder_id& id,
-                         const platform::folder_id* parent) {
-  if (entered_.count(id) != 0) return false;
-  // Every such file system is a device of its own, so only a change of device is looked
-  // into; a chosen folder on one is walked as asked.
-  if (parent != nullptr && parent->device != id.device &&
-      platform::on_kernel_file_system((dir + platform::kSeparator).c_str()))
-    return false;
-  entered_.insert(id);
-  return true;
-}
 
 prehash::counters last_walk_counters() { return g_last_counters; }
 
@@ -106,11 +148,24 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
 
   walk w;
   const bool outermost = g_level == 0;
+  if (outermost) walk_report::begin();
   const int hashers = adding::scan_hashers();
   // A walk started while another is on the stack hashes on the calling thread only.
-  if (outermost && hashers > 1)
-    w.ahead = std::make_unique<prehash::pipeline>(dir, hashers, adding::scan_lanes());
-  const int result = walk_folder(dir, nullptr, cb, hwnd, w);
-  if (outermost) g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
+  if (outermost && hashers > 1 && !stop_noticed()) {
+    // Without memory for hashing ahead the walk hashes on this thread alone.
+    try {
+      w.ahead = std::make_unique<prehash::pipeline>(dir, hashers, adding::scan_lanes(),
+                                                    &walk_stop::request());
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  const int result = descend(dir, nullptr, "", cb, hwnd, w);
+  if (outermost) {
+    g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
+    w.ahead.reset();
+    // The request this walk stopped for is used up; the next walk runs as usual.
+    if (g_stop_noticed) walk_stop::clear();
+    g_stop_noticed = false;
+  }
   return result;
 }

@@ -4,6 +4,7 @@
 #include "database/folder_walk.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -434,16 +435,26 @@ void deep_chain(const std::string& base, int depth, const std::string& segment) 
   close(fd);
 }
 
-TEST_P(AddDirectory, PathsOfAnyLengthWorkUpToWhatTheSystemOpens) {
+TEST_P(AddDirectory, PathsOfAnyLengthAreWalkedWhole) {
   const std::string segment(200, 'd');
   deep_chain(dir_.path(), 30, segment);  // about 6,000 bytes at the bottom
   captured_output out;
-  int added = walk(dir_.path());
-  // Every file the system can open by its path is added; deeper folders cannot be listed.
-  EXPECT_GT(added, 15);
+  EXPECT_EQ(walk(dir_.path()), 30);
+  EXPECT_EQ(out.text(), "");
+  // Entries keep full paths; the deepest can still be opened, digested and deleted by them.
+  size_t longest = 0;
   for (uint32_t i = 0; db_getfileentry(i) != nullptr; ++i)
-    EXPECT_LT(strlen(db_getfileentry(i)->filename), 4096u);
+    longest = std::max(longest, strlen(db_getfileentry(i)->filename));
+  EXPECT_GT(longest, static_cast<size_t>(PATH_MAX));
   EXPECT_EQ(file_gethashnum(), 1u);
+  scan_test::expect_current_digests();
+  const std::string deepest = per_file_calls().back().dir + "/x.mp3";
+  ASSERT_GT(deepest.size(), static_cast<size_t>(PATH_MAX));
+  EXPECT_EQ(getfilesize(deepest.c_str()), static_cast<int>(song(1).size()));
+  EXPECT_EQ(delete_file(deepest.c_str()), 1);
+  EXPECT_EQ(fileexists(deepest.c_str()), 0);
+  EXPECT_EQ(file_add(deepest.c_str()), 0);
+  EXPECT_EQ(out.text(), "Warning file not found:" + deepest + "\n");
   int base = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
   scan_test::remove_deep_chain(base, segment);
   close(base);

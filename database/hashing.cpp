@@ -7,15 +7,17 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
+#include "database/audio_region.h"
 #include "database/mp3_db.h"
 #include "digest/md5.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr int kId3v1Length = 128;
-constexpr int kId3v2HeaderLength = 10;
+constexpr int kId3v1Length = static_cast<int>(audio_region::kId3v1Length);
+constexpr int kId3v2HeaderLength = static_cast<int>(audio_region::kId3v2HeaderLength);
 constexpr size_t kPassBytes = 0x100000;  // one buffer of md5_hashfile's passes
 
 // Opens a file for the probes. Files of 2 GiB and more lie outside the 32-bit sizes of
@@ -54,7 +56,7 @@ int checktagid3(const char* path) {
   // Read single bytes: what a short read delivers is kept, and the rest stays 0.
   unsigned char tag[kId3v1Length] = {};
   (void)fread(tag, 1, kId3v1Length, f.get());
-  return memcmp(tag, "TAG", 3) == 0 ? kId3v1Length : 0;
+  return static_cast<int>(audio_region::id3v1_length(tag));
 }
 
 int checktagid3v2(const char* path) {
@@ -63,37 +65,24 @@ int checktagid3v2(const char* path) {
   if (!f) return -1;
   unsigned char header[kId3v2HeaderLength] = {};
   (void)fread(header, 1, kId3v2HeaderLength, f.get());
-  f.reset();
-  if (memcmp(header, "ID3", 3) != 0) return 0;
-  // The size bytes are taken as signed 8-bit values, as the stored databases were made so.
-  auto b = [&](int i) { return static_cast<int64_t>(static_cast<int8_t>(header[i])); };
-  int64_t n = ((b(6) * 128 + b(7)) * 128 + b(8)) * 128 + b(9) + kId3v2HeaderLength;
-  return n > 0 && n < size ? static_cast<int>(n) : 0;
+  return static_cast<int>(audio_region::id3v2_length(header, size));
 }
 
+// One open and a read buffer of fixed size, whatever the size of the file: the region is
+// found and digested as the walk's hashers do, which is what the probes above and a single
+// read of the region would give (a region that cannot be read whole gives null).
 unsigned char* md5_hashfile_fast(const char* path) {
-  int t1 = checktagid3(path);
-  int t2 = checktagid3v2(path);
-  int size = getfilesize(path);
-  if (t1 == -1 || t2 == -1 || size == -1) return nullptr;
-  int64_t len = static_cast<int64_t>(size) - t2 - t1;
-
+  platform::file_state state;
+  platform::unique_fd fd = platform::open_regular_fd(path, &state);
+  if (!fd) return nullptr;
   unique_digest digest(static_cast<unsigned char*>(malloc(16)));
   if (!digest) return nullptr;
-  md5_state state;
-  md5_init(&state);
-  platform::unique_file f = open_probe(path);
-  if (!f) return nullptr;
-  if (size > 0) {
-    if (len <= 0) return nullptr;
-    std::unique_ptr<unsigned char, free_deleter> region(
-        static_cast<unsigned char*>(malloc(static_cast<size_t>(len))));
-    if (!region) return nullptr;
-    if (fseek(f.get(), t2, SEEK_SET) != 0) return nullptr;
-    if (fread(region.get(), static_cast<size_t>(len), 1, f.get()) != 1) return nullptr;
-    md5_append(&state, region.get(), static_cast<int32_t>(len));
+  try {
+    audio_region::read_buffer buffer;
+    if (!audio_region::digest_file(fd.get(), state.size, buffer, digest.get())) return nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  md5_finish(&state, digest.get());
   return digest.release();
 }
 

@@ -29,7 +29,7 @@ hasher::hasher(md5_lanes_path path)
 
 hasher::~hasher() = default;
 
-bool hasher::run(const next_fn& next, const done_fn& done) {
+bool hasher::run(const next_fn& next, const done_fn& done, const walk_stop::flag* stop) {
   if (width_ <= 0) return false;
   while (buffers_.size() < static_cast<size_t>(width_)) {
     std::unique_ptr<unsigned char[]> b(new (std::nothrow) unsigned char[kPieceBytes]);
@@ -43,7 +43,8 @@ bool hasher::run(const next_fn& next, const done_fn& done) {
     std::vector<slot>& slots;
     const next_fn& next;
     const done_fn& done;
-  } c{slots, next, done};
+    const walk_stop::flag* stop;
+  } c{slots, next, done, stop};
 
   auto next_message = [](void* p, size_t* message) -> int {
     auto* c = static_cast<context*>(p);
@@ -69,6 +70,7 @@ bool hasher::run(const next_fn& next, const done_fn& done) {
     slot& s = c->slots[message];
     const int64_t left = s.job.region.length - static_cast<int64_t>(offset);
     if (left <= 0) return 0;
+    if (c->stop != nullptr && c->stop->load(std::memory_order_relaxed)) return -1;
     const size_t want = static_cast<size_t>(std::min<int64_t>(left, kPieceBytes));
     // A region that cannot be read whole gets no digest, as with audio_region::digest.
     if (platform::read_at(s.job.fd, s.buffer, want,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "database/audio_region.h"
+#include "database/walk_stop.h"
 #include "digest/md5_lanes.h"
 
 namespace lane_hashing {
@@ -43,8 +44,10 @@ class hasher {
   // Digests files as next hands them out, until it answers false and the lanes have
   // finished; done is called once for every file next gave, in the order they finish.
   // Both are called on this thread. The descriptors stay the caller's, and must stay open
-  // until the file's done call. False when the buffers could not be had (nothing is asked).
-  bool run(const next_fn& next, const done_fn& done);
+  // until the file's done call. Once stop (if given) is requested, the files in the lanes
+  // are given up (done without a digest). False when the buffers could not be had (nothing
+  // is asked).
+  bool run(const next_fn& next, const done_fn& done, const walk_stop::flag* stop = nullptr);
 
  private:
   struct slot;

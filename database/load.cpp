@@ -12,6 +12,8 @@
 
 #include "database/diagnostics.h"
 #include "database/format.h"
+#include "database/mp3_db.h"
+#include "platform/platform.h"
 
 namespace load {
 namespace {
@@ -169,3 +171,16 @@ outcome read_database(FILE* file, tables::loaded* out) {
 }
 
 }  // namespace load
+
+int file_readheader(const char* name, uint32_t* hashnum, uint32_t* filenum, uint32_t* stamp) {
+  if (name == nullptr) return 0;
+  platform::unique_file file = platform::open_regular(name);
+  unsigned char header[format::kHeaderBytes];
+  if (!file || fread(header, 1, sizeof header, file.get()) != sizeof header ||
+      format::get_u32(header + format::kMagicOffset) != format::kMagic)
+    return 0;
+  if (hashnum != nullptr) *hashnum = format::get_u32(header + format::kHashnumOffset);
+  if (filenum != nullptr) *filenum = format::get_u32(header + format::kFilenumOffset);
+  if (stamp != nullptr) *stamp = format::get_u32(header + format::kStampOffset);
+  return 1;
+}

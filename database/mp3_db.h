@@ -84,23 +84,25 @@ int checktagid3(const char* path);
 // Total length of the ID3v2 tag at the start (0 < n < size), 0 if none or implausible,
 // -1 if the file cannot be opened.
 int checktagid3v2(const char* path);
-// Content digest (16 bytes, malloc'ed; the caller free()s it) of the audio region,
-// read in one piece; null on failure or for a non-empty file without audio bytes.
+// Content digest (16 bytes, malloc'ed; the caller free()s it) of the audio region, read
+// from one open of the file through a buffer of fixed size; null when the file cannot be
+// opened, its region cannot be read whole, or a non-empty file has no audio bytes.
 unsigned char* md5_hashfile_fast(const char* path);
 // The same digest, read in passes of two 1 MiB buffers; null if the file cannot be opened.
 unsigned char* md5_hashfile(const char* path);
 
 // ---- Adding files and scanning folders ----
 
-// Adds one file. Returns 1 if it was added; 0 if it cannot be opened, is already
-// listed under that path, or no content digest could be computed.
+// Adds one file (a path of any length). Returns 1 if it was added; 0 if it cannot be
+// opened, is already listed under that path, or no content digest could be computed.
 int file_add(const char* path);
-// Walks a folder tree depth-first and adds every file whose name ends in ".mp3".
-// A trailing separator of dir is removed in place. Returns the number of files added
+// Walks a folder tree depth-first, to any depth, and adds every file whose name ends in
+// ".mp3". A trailing separator of dir is removed in place. Returns the number of files added
 // so far in the walk, or 0 if the folder cannot be listed. A null cb is never called
 // (the walk then runs to its end). A folder the walk has already entered (met again
 // through a link or bind mount), and below the chosen folder one on a file system the
 // kernel makes up (/proc, /sys and the like), counts as one that cannot be listed.
+// mp3db_request_stop stops it at once; mp3db_get_walk_report tells what it left out.
 int add_directory(char* dir, change_cb cb, window_handle hwnd);
 
 // ---- Removing entries and files ----
@@ -171,7 +173,101 @@ void mp3db_set_event_pump(event_pump pump);
 void mp3db_set_scan_workers(int workers);
 // How the workers of a walk digest files: -1 one file at a time; otherwise several side by
 // side, by the md5_lanes_path of digest/md5_lanes.h with this value (0, the default: the
-// widest the processor has). A path the processor lacks counts as -1.
+// widest the processor has). A path the processor lacks counts as -1. The same as
+// mp3db_set_lanes with the value as a number.
 void mp3db_set_scan_lanes(int path);
+
+// Reads the 16-byte header of the database file name without loading it: 1 with its counts
+// and stamp word (any pointer may be null) when the file begins with a whole header holding
+// the magic, else 0.
+int file_readheader(const char* name, uint32_t* hashnum, uint32_t* filenum, uint32_t* stamp);
+
+// 1 when the file that the database name leads to is not as this process last loaded or
+// wrote it (another file, another size or time of change, made or removed since), or when
+// this process has neither loaded nor written it; 0 when it is the same.
+int file_dbchanged();
+
+// 1 when a save of database name can be made there: the file is a regular file this user
+// may write, or there is none and its folder exists and accepts new files. 0 (errno tells
+// why) otherwise. For checking before long work; the save itself can still fail.
+int file_writabledb(const char* name);
+
+// Writes the whole database to a new recovery file, for when it cannot be saved under its
+// name: beside it ("NAME.recovered.mp3db", then "NAME.recovered-1.mp3db", ..., never
+// replacing a file), or else in the user's state folder ($XDG_STATE_HOME/varnelo, by default
+// ~/.local/state/varnelo). Returns the path written (malloc'ed; the caller free()s it), or
+// null when no file could be written. The store and its name are left as they are.
+char* file_saverecovery();
+
+// ---- Sharing a database between programs ----
+// A program that may save a database holds its lock from before it loads it until it has
+// saved, so no save drops what another program saved meanwhile. The lock is an advisory
+// lock (flock) on ".NAME.lock" beside the file a save replaces (the target of a symbolic
+// link); the file carries the holder's program name and process id as a line of text. The
+// kernel releases a lock when its holder ends however it ends, so a lock never outlives its
+// program; the file may stay behind. A process holds at most one lock. Programs that only
+// read a database take none. The store itself refuses to write a database whose lock file
+// another process holds locked.
+
+// Takes the lock of database name for program (a short name shown to others), without
+// waiting. 1: this process holds it (releasing a lock it held on another database); 0:
+// another process holds it (file_lockholder tells who); -1: no lock can be had there (errno
+// tells why: a folder that does not exist, say). After 0 or -1 a lock held before is kept.
+// Where the folder refuses new files, the database file itself carries the lock.
+int file_lockdb(const char* name, const char* program);
+// Releases the lock this process holds, if any.
+void file_unlockdb();
+// 1 when this process holds the lock of database name, else 0.
+int file_haslock(const char* name);
+// Who held the lock when file_lockdb last returned 0: the process id, 0 when it could not be
+// told, and through program (when not null) the program's name ("" when not told), owned by
+// the library until the next file_lockdb.
+int32_t file_lockholder(const char** program);
+// How the workers of a walk digest files: one file at a time, or several side by side in
+// the lanes of the multi-lane MD5 by one of its code paths (its md5_lanes_path values).
+enum mp3db_lanes {
+  mp3db_lanes_off = -1,     // one file at a time
+  mp3db_lanes_widest = 0,   // the widest the processor has (the default)
+  mp3db_lanes_scalar = 1,   // portable code
+  mp3db_lanes_avx2 = 2,     // x86-64 with AVX2
+  mp3db_lanes_avx512 = 3,   // x86-64 with AVX-512F
+};
+// A path the processor lacks counts as mp3db_lanes_off.
+void mp3db_set_lanes(mp3db_lanes lanes);
+
+// ---- Stopping a walk, and what it could not take ----
+
+// Asks the folder walk under way to stop at once: once it notices (before each entry, each
+// descent and each file's addition, and between the pieces of each file it reads) no folder
+// is entered and no file is added; each folder already entered still gets its
+// folder-finished call, and add_directory returns what was added until then. Safe to call
+// from a signal handler or another thread. Only folder walks look at the request. It is
+// used up by the outermost walk that stops for it (cleared as that walk returns), so the
+// walk after it runs as usual; a request that no walk noticed (made while none ran, or
+// after the walk's last look) stops the next walk before it enters its folder. The
+// callback's 0 is the gentler stop of the window's abort, and stays as it is.
+void mp3db_request_stop();
+
+// What a folder walk could not take: a folder it could not list (or not to its end), or a
+// ".mp3" entry, other than a folder, that it could not read.
+struct mp3db_walk_problem {
+  const char* path;  // full path, owned by the library
+  int is_folder;     // 1 for a folder, 0 for a file
+  // Why, as an errno value; EINVAL for a file that is not a regular file (a FIFO, a device,
+  // a socket), EFBIG for one of 2 GiB or more, ENOMEM when no memory could be had to read it.
+  int error_number;
+};
+enum { mp3db_walk_named = 8 };
+struct mp3db_walk_report {
+  uint32_t folders_unlisted;
+  uint32_t files_unread;
+  uint32_t named;  // how many problems are filled in: the first ones the walk met
+  mp3db_walk_problem problems[mp3db_walk_named];
+};
+// Fills *report with what the last outermost add_directory could not take (called during a
+// walk, from its callback: what it could not take so far). Paths stay valid until the next
+// outermost walk begins. Folders met again or on kernel file systems, files already listed
+// and files without audio bytes are left out on purpose and are not counted.
+void mp3db_get_walk_report(mp3db_walk_report* report);
 
 #endif  // VARNELO_DATABASE_MP3_DB_H_

@@ -4,9 +4,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
-#include "database/folder_walk.h"
 #include "database/lane_hashing.h"
 #include "database/tables.h"
 
@@ -42,46 +42,47 @@ bool trusted(int fd, const platform::file_state& before, int64_t started) {
 }
 
 // Files the workers' lanes hold beyond those the window keeps for single-file hashing.
-size_t lane_window(int hashers, int lanes) {
-  if (lanes == kNoLanes || hashers < 2) return 0;
-  return static_cast<size_t>(2 * md5_lanes_width(static_cast<md5_lanes_path>(lanes)) * hashers);
+size_t lane_window(int hashers, std::optional<md5_lanes_path> lanes) {
+  if (!lanes || hashers < 2) return 0;
+  return static_cast<size_t>(2 * md5_lanes_width(*lanes) * hashers);
 }
 
 }  // namespace
 
-outcome hash_file(const char* path, audio_region::read_buffer& buffer) {
+outcome hash_file(const char* path, audio_region::read_buffer& buffer,
+                  const walk_stop::flag* stop) {
   outcome o;
   const int64_t started = now_ns();
   platform::file_state before;
   platform::unique_fd fd = platform::open_regular_fd(path, &before);
   if (!fd) return o;
   o.state = before;
-  o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest);
+  o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest, stop);
   o.trusted = trusted(fd.get(), before, started);
   return o;
 }
 
-pipeline::pipeline(const std::string& root, int hashers, int lanes)
+pipeline::pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes,
+                   const walk_stop::flag* stop)
     : window_limit_(static_cast<size_t>(4 + 4 * std::max(hashers, 1)) +
-                    lane_window(hashers, lanes)) {
-  const bool use_lanes =
-      hashers > 1 && lanes != kNoLanes && md5_lanes_available(static_cast<md5_lanes_path>(lanes));
-  lanes_ = use_lanes;
+                    lane_window(hashers, lanes)),
+      stop_(stop) {
+  lanes_ = hashers > 1 && lanes && md5_lanes_available(*lanes);
   // A thread that cannot be started leaves its share to the others and the caller.
   try {
     scout_ = std::thread(&pipeline::scout_main, this, root);
     // With lanes the calling thread only appends entries and mostly waits, so every
     // hasher gets a lane worker of its own; without them the caller hashes too.
-    const int threads = use_lanes ? hashers : hashers - 1;
+    const int threads = lanes_ ? hashers : hashers - 1;
     for (int i = 0; i < threads; ++i) {
-      if (use_lanes) {
-        workers_.emplace_back(&pipeline::lane_worker_main, this,
-                              static_cast<md5_lanes_path>(lanes));
+      if (lanes_) {
+        workers_.emplace_back(&pipeline::lane_worker_main, this, *lanes);
       } else {
         workers_.emplace_back(&pipeline::worker_main, this);
       }
     }
   } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
   }
 }
 
@@ -96,29 +97,40 @@ pipeline::~pipeline() {
   for (std::thread& t : workers_) t.join();
 }
 
+// ---- The scout ----
+
 void pipeline::scout_main(std::string root) {
-  folder_walk::folder_guard guard;
-  scout_folder(root, nullptr, &guard);
+  // A scout without memory stops planning; the walk hashes what was not planned itself.
+  try {
+    folder_rules::folder_guard guard;
+    folder_rules::listing top;
+    if (folder_rules::enter_chosen(root, &top)) scout_folder(root, top, nullptr, &guard);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
-// Lists the tree exactly as the walk will, entering the same folders, but only notes the
-// ".mp3" files. False once the pipeline is stopping, which is looked at in every folder
-// so that a tree with few files to plan cannot hold the stop up.
-bool pipeline::scout_folder(const std::string& dir, const platform::folder_id* parent,
-                            folder_walk::folder_guard* guard) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_ || halted_) return false;
-  }
-  std::vector<platform::dir_entry> entries;
-  platform::folder_id id;
-  if (!platform::list_folder((dir + platform::kSeparator).c_str(), &entries, &id)) return true;
-  if (!guard->enter(dir, id, parent)) return true;
-  for (const platform::dir_entry& e : entries) {
-    std::string path = folder_walk::join(dir, e.name);
+bool pipeline::scout_may_go_on() {
+  if (stop_requested()) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !stopping_ && !halted_;
+}
+
+// Lists the tree exactly as the walk will, entering the same folders through the same
+// rules, but only notes the ".mp3" files. False once the pipeline is stopping, which is
+// looked at in every folder and before every entry, so that a tree with few files to plan
+// cannot hold the stop up.
+bool pipeline::scout_folder(const std::string& dir, folder_rules::listing& here,
+                            const platform::folder_id* parent, folder_rules::folder_guard* guard) {
+  if (!guard->enter(here.folder.get(), here.id, parent)) return true;
+  for (const platform::dir_entry& e : here.entries) {
+    if (!scout_may_go_on()) return false;
+    std::string path = folder_rules::join(dir, e.name);
     if (e.is_folder) {
-      if (!scout_folder(path, &id, guard)) return false;
-    } else if (folder_walk::has_mp3_extension(e.name)) {
+      folder_rules::listing below;
+      if (folder_rules::enter_at(here.folder.get(), e.name, &below) &&
+          !scout_folder(path, below, &here.id, guard))
+        return false;
+    } else if (folder_rules::has_mp3_extension(e.name)) {
       if (!plan(std::move(path))) return false;
     }
   }
@@ -134,31 +146,39 @@ bool pipeline::plan(std::string path) {
   return true;
 }
 
+// ---- Handing files to the hashers ----
+
 void pipeline::top_up() {
   std::vector<std::string> batch;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (halted_) return;
-    size_t room = window_limit_ > window_.size() ? window_limit_ - window_.size() : 0;
-    while (batch.size() < room && !plan_.empty()) {
-      batch.push_back(std::move(plan_.front()));
-      plan_.pop_front();
-    }
-  }
-  if (batch.empty()) return;
-  plan_room_.notify_one();
-  // The tables belong to this thread, so the lookup is made outside the lock; the walk
-  // looks the path up again when it adds the file.
   std::vector<std::shared_ptr<item>> fresh;
   uint64_t listed = 0;
-  for (std::string& path : batch) {
-    if (tables::find_file(path.c_str()) != -1) {
-      ++listed;
-      continue;
+  try {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (halted_) return;
+      size_t room = window_limit_ > window_.size() ? window_limit_ - window_.size() : 0;
+      while (batch.size() < room && !plan_.empty()) {
+        batch.push_back(std::move(plan_.front()));
+        plan_.pop_front();
+      }
     }
-    auto it = std::make_shared<item>();
-    it->path = std::move(path);
-    fresh.push_back(std::move(it));
+    if (batch.empty()) return;
+    plan_room_.notify_one();
+    // The tables belong to this thread, so the lookup is made outside the lock; the walk
+    // looks the path up again when it adds the file.
+    for (std::string& path : batch) {
+      if (tables::find_file(path.c_str()) != -1) {
+        ++listed;
+        continue;
+      }
+      auto it = std::make_shared<item>();
+      it->path = std::move(path);
+      fresh.push_back(std::move(it));
+    }
+  } catch (const std::bad_alloc&) {
+    // Without memory to plan ahead the walk goes on hashing on this thread alone.
+    halt();
+    return;
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -175,29 +195,22 @@ std::shared_ptr<pipeline::item> pipeline::first_queued_locked(size_t from) {
   return nullptr;
 }
 
-// Hashes a queued item with the lock released; the item may leave the window meanwhile,
-// and its result is then simply dropped with it.
-void pipeline::hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
-                         std::unique_lock<std::mutex>& lock) {
-  it->state = status::running;
-  lock.unlock();
-  outcome result = hash_file(it->path.c_str(), buffer);
-  lock.lock();
-  it->result = result;
-  it->state = status::done;
-  item_done_.notify_all();
+std::shared_ptr<pipeline::item> pipeline::claim_queued() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_ || stop_requested()) return nullptr;
+  std::shared_ptr<item> it = first_queued_locked(0);
+  if (it) it->state = status::running;
+  return it;
 }
 
-void pipeline::worker_main() {
-  audio_region::read_buffer buffer;
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    std::shared_ptr<item> it;
-    work_ready_.wait(lock, [&] { return stopping_ || (it = first_queued_locked(0)) != nullptr; });
-    if (stopping_) return;
-    hash_item(it, buffer, lock);
-    ++counts_.hashed_ahead;
+// A file a hasher took but could not hash goes back for another hasher or the caller.
+void pipeline::requeue(const std::shared_ptr<item>& it) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    it->state = status::queued;
   }
+  item_done_.notify_all();
+  work_ready_.notify_all();
 }
 
 void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& result) {
@@ -208,61 +221,137 @@ void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& resul
   item_done_.notify_all();
 }
 
-// A worker that digests several queued files side by side: each lane that finishes a file
-// takes the first queued one, so files are still taken in walk order.
-void pipeline::lane_worker_main(md5_lanes_path path) {
-  lane_hashing::hasher lanes(path);
-  struct open_file {
-    std::shared_ptr<item> it;
-    platform::unique_fd fd;
-    platform::file_state before;
-    int64_t started = 0;
-  };
-  // One more than the lanes: a file is opened while the lane it goes to is still freeing.
-  std::vector<open_file> open(static_cast<size_t>(std::max(lanes.width(), 1)) + 1);
-  auto next = [&](size_t* tag, lane_hashing::region_job* job) {
+// Hashes a queued item with the lock released; the item may leave the window meanwhile,
+// and its result is then simply dropped with it. False, with the item queued again, when
+// the buffer could not have its memory.
+bool pipeline::hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
+                         std::unique_lock<std::mutex>& lock) {
+  it->state = status::running;
+  lock.unlock();
+  outcome result;
+  bool hashed = true;
+  try {
+    result = hash_file(it->path.c_str(), buffer, stop_);
+  } catch (const std::bad_alloc&) {
+    hashed = false;
+  }
+  lock.lock();
+  it->state = hashed ? status::done : status::queued;
+  if (hashed) it->result = result;
+  item_done_.notify_all();
+  if (!hashed) work_ready_.notify_all();
+  return hashed;
+}
+
+// ---- Workers ----
+
+// Waits until a file is queued (false once the pipeline is stopping). After a stop request
+// the queued files are left alone: the walk adds none of them.
+bool pipeline::wait_for_work(std::unique_lock<std::mutex>& lock) {
+  work_ready_.wait(lock, [&] {
+    return stopping_ || (!stop_requested() && first_queued_locked(0) != nullptr);
+  });
+  return !stopping_;
+}
+
+void pipeline::worker_main() {
+  audio_region::read_buffer buffer;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (wait_for_work(lock)) {
+    // A worker whose buffer cannot be had retires; its file went back to the queue.
+    if (!hash_item(first_queued_locked(0), buffer, lock)) {
+      ++counts_.workers_retired;
+      return;
+    }
+    ++counts_.hashed_ahead;
+  }
+}
+
+// The files a lane worker has open, one slot per lane and one more: a file is opened while
+// the lane it goes to is still freeing. Each lane that finishes a file takes the first
+// queued one, so files are still taken in walk order.
+class pipeline::lane_files {
+ public:
+  lane_files(pipeline& owner, size_t slots) : owner_(owner), open_(slots) {}
+  // Any file still open (a run that failed halfway) goes back to the queue.
+  ~lane_files() {
+    for (open_file& f : open_)
+      if (f.it) owner_.requeue(f.it);
+  }
+
+  // The lanes' next_fn: claims the first queued file and opens it. A file that cannot be
+  // opened is done at once, with nothing trusted, so the walk looks at it itself.
+  bool next(size_t* tag, lane_hashing::region_job* job) {
     for (;;) {
-      std::shared_ptr<item> it;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || (it = first_queued_locked(0)) == nullptr) return false;
-        it->state = status::running;
-      }
-      auto slot = std::find_if(open.begin(), open.end(), [](const open_file& f) { return !f.it; });
+      std::shared_ptr<item> it = owner_.claim_queued();
+      if (!it) return false;
+      auto slot = std::find_if(open_.begin(), open_.end(), [](const open_file& f) { return !f.it; });
       slot->started = now_ns();
       slot->fd = platform::open_regular_fd(it->path.c_str(), &slot->before);
       if (!slot->fd) {
-        finish_item(it, outcome());
+        owner_.finish_item(it, outcome());
         continue;
       }
       slot->it = std::move(it);
-      *tag = static_cast<size_t>(slot - open.begin());
+      *tag = static_cast<size_t>(slot - open_.begin());
       job->fd = slot->fd.get();
       job->region = audio_region::find(slot->fd.get(), slot->before.size);
       return true;
     }
-  };
-  auto done = [&](size_t tag, bool has_digest, const unsigned char* digest) {
-    open_file& f = open[tag];
+  }
+
+  // The lanes' done_fn.
+  void done(size_t tag, bool has_digest, const unsigned char* digest) {
+    open_file& f = open_[tag];
     outcome o;
     o.state = f.before;
     o.has_digest = has_digest;
     if (has_digest) std::copy(digest, digest + 16, o.digest);
     o.trusted = trusted(f.fd.get(), f.before, f.started);
     f.fd = platform::unique_fd();
-    finish_item(f.it, o);
+    owner_.finish_item(f.it, o);
     f.it.reset();
+  }
+
+ private:
+  struct open_file {
+    std::shared_ptr<item> it;
+    platform::unique_fd fd;
+    platform::file_state before;
+    int64_t started = 0;
+  };
+  pipeline& owner_;
+  std::vector<open_file> open_;
+};
+
+void pipeline::run_lanes(md5_lanes_path path, lane_files& files) {
+  lane_hashing::hasher lanes(path);
+  const lane_hashing::next_fn next = [&](size_t* tag, lane_hashing::region_job* job) {
+    return files.next(tag, job);
+  };
+  const lane_hashing::done_fn done = [&](size_t tag, bool has_digest, const unsigned char* d) {
+    files.done(tag, has_digest, d);
   };
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    work_ready_.wait(lock, [&] { return stopping_ || first_queued_locked(0) != nullptr; });
-    if (stopping_) return;
+  while (wait_for_work(lock)) {
     lock.unlock();
     // Buffers that cannot be had leave the files queued for the caller to hash.
-    if (!lanes.run(next, done)) return;
+    if (!lanes.run(next, done, stop_)) throw std::bad_alloc();
     lock.lock();
   }
 }
+
+void pipeline::lane_worker_main(md5_lanes_path path) {
+  try {
+    lane_files files(*this, static_cast<size_t>(std::max(md5_lanes_width(path), 1)) + 1);
+    run_lanes(path, files);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.workers_retired;
+  }
+}
+
+// ---- The calling thread takes the digests ----
 
 bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, outcome* out) {
   top_up();
@@ -273,6 +362,8 @@ bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, 
   // The walk has passed every file planned before this one: those were not added.
   window_.erase(window_.begin(), pos);
   std::shared_ptr<item> mine = window_.front();
+  // Not when workers digest in lanes: they digest the queued files many times faster.
+  bool may_help = !lanes_;
   for (;;) {
     if (mine->state == status::done) {
       *out = mine->result;
@@ -283,12 +374,14 @@ bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, 
       window_.pop_front();
       return false;
     }
-    // Being hashed by a worker: rather than idle, hash a later file meanwhile. Not when
-    // workers digest in lanes: they digest the queued files many times faster.
-    std::shared_ptr<item> next = lanes_ ? nullptr : first_queued_locked(1);
-    if (next) {
-      hash_item(next, buffer, lock);
-      ++counts_.hashed_helping;
+    // Being hashed by a worker: rather than idle, hash a later file meanwhile.
+    std::shared_ptr<item> next = may_help ? first_queued_locked(1) : nullptr;
+    if (next && !stop_requested()) {
+      if (hash_item(next, buffer, lock)) {
+        ++counts_.hashed_helping;
+      } else {
+        may_help = false;
+      }
     } else {
       item_done_.wait(lock);
     }

@@ -78,7 +78,8 @@ TEST_F(HashAhead, DigestsComputedAheadAreUsedOnlyForUnchangedFiles) {
   }
   audio_region::read_buffer buffer;
   for (const platform::dir_entry& e : listing)
-    EXPECT_EQ(adding::add_file(dir.file(e.name).c_str(), &ahead, buffer), 1);
+    EXPECT_EQ(adding::add_file(dir.file(e.name).c_str(), nullptr, &ahead, buffer, nullptr).what,
+              adding::result::added);
   prehash::counters c = ahead.snapshot();
   EXPECT_EQ(c.used, 4u);
   EXPECT_EQ(c.rejected, 4u);
@@ -204,14 +205,14 @@ TEST_F(HashAhead, OneAndSeveralHashersBuildIdenticalDatabases) {
 TEST_F(HashAhead, WorkersDigestingInLanesBuildIdenticalDatabases) {
   testing_support::TempDir dir;
   const std::string root = dir.file("tree");
-  mp3db_set_scan_lanes(prehash::kNoLanes);
+  mp3db_set_lanes(mp3db_lanes_off);
   scan_test::tables_copy alone = walk_generated(root, 1);
   const std::string saved_alone = save_as(dir.file("alone.mp3db"));
   ASSERT_GT(alone.files.size(), 80u);
-  for (md5_lanes_path lanes : {md5_lanes_scalar, md5_lanes_avx2, md5_lanes_avx512}) {
-    if (!md5_lanes_available(lanes)) continue;
+  for (mp3db_lanes lanes : {mp3db_lanes_scalar, mp3db_lanes_avx2, mp3db_lanes_avx512}) {
+    if (!md5_lanes_available(static_cast<md5_lanes_path>(lanes))) continue;
     for (int hashers : {2, 3}) {
-      mp3db_set_scan_lanes(lanes);
+      mp3db_set_lanes(lanes);
       scan_test::tables_copy together = walk_generated(root, hashers);
       prehash::counters c = folder_walk::last_walk_counters();
       EXPECT_TRUE(together == alone) << "lanes " << lanes << ", " << hashers << " hashers";

@@ -94,8 +94,9 @@ TEST_F(SaveFaultSweep, CloseLeavesThePreviousOrTheWholeNewDatabase) {
       expect_no_leftovers();
     }
   }
-  // Only a temporary file that cannot be made is got around (by writing in place).
-  EXPECT_EQ(failures, calls_[save_faults::kWrite] + calls_[save_faults::kFlush] +
+  // Only a folder that refuses the temporary file is got around (by writing in place).
+  EXPECT_EQ(failures, calls_[save_faults::kReserve] + calls_[save_faults::kWrite] +
+                          calls_[save_faults::kFlush] +
                           calls_[save_faults::kSync] + calls_[save_faults::kClose] +
                           calls_[save_faults::kRename]);
   RecordProperty("faults_injected", injected);

@@ -108,6 +108,25 @@ inline void expect_current_digests() {
   }
 }
 
+// The ways a walk hashes: on the calling thread alone, with workers digesting one file each,
+// and with workers digesting in lanes. For tests run once with each.
+struct hashing {
+  int hashers;
+  mp3db_lanes lanes;
+};
+inline auto every_hashing() {
+  return ::testing::Values(hashing{1, mp3db_lanes_off}, hashing{3, mp3db_lanes_off},
+                           hashing{3, mp3db_lanes_widest});
+}
+inline std::string hashing_name(const ::testing::TestParamInfo<hashing>& p) {
+  if (p.param.hashers == 1) return "CallingThreadOnly";
+  return p.param.lanes == mp3db_lanes_off ? "WithWorkers" : "WithLanes";
+}
+inline void use_hashing(const hashing& h) {
+  mp3db_set_scan_workers(h.hashers);
+  mp3db_set_lanes(h.lanes);
+}
+
 // Every test starts from empty tables, no registered pump and the default workers and lanes.
 class scan_fixture : public ::testing::Test {
  protected:
@@ -116,14 +135,14 @@ class scan_fixture : public ::testing::Test {
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
-    mp3db_set_scan_lanes(0);
+    mp3db_set_lanes(mp3db_lanes_widest);
   }
   void TearDown() override {
     tables::clear();
     reset_recorder();
     mp3db_set_event_pump(nullptr);
     mp3db_set_scan_workers(0);
-    mp3db_set_scan_lanes(0);
+    mp3db_set_lanes(mp3db_lanes_widest);
   }
 };
 

@@ -3,13 +3,19 @@
 #ifndef VARNELO_DATABASE_STORE_FIXTURE_H_
 #define VARNELO_DATABASE_STORE_FIXTURE_H_
 
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +87,73 @@ inline std::string describe_store() {
     s += std::to_string(e->hashid) + " " + std::to_string(e->filesize) + " " + e->filename + "\n";
   }
   return s;
+}
+
+// Runs check in a forked child (which may change limits, users and mounts at will) and
+// gives what it reported: "" when every check held, else the first failure, or a text
+// starting "skip: " when the child could not make its conditions.
+inline std::string in_child(const std::function<std::string()>& check) {
+  int channel[2];
+  if (pipe(channel) != 0) return "cannot make a pipe";
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child < 0) return "cannot fork";
+  if (child == 0) {
+    close(channel[0]);
+    std::string report = check();
+    _exit(write(channel[1], report.data(), report.size()) == static_cast<ssize_t>(report.size())
+              ? 0
+              : 1);
+  }
+  close(channel[1]);
+  std::string report;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(channel[0], buf, sizeof buf)) > 0) report.append(buf, static_cast<size_t>(n));
+  close(channel[0]);
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return "the child ended abnormally (status " + std::to_string(status) + "): " + report;
+  return report;
+}
+
+// Skips the test when a child could not make its conditions, else expects that every
+// check of the child held.
+#define EXPECT_CHILD_PASSES(report)                                         \
+  do {                                                                      \
+    const std::string child_report = (report);                              \
+    if (child_report.rfind("skip: ", 0) == 0) GTEST_SKIP() << child_report; \
+    EXPECT_EQ(child_report, "");                                            \
+  } while (0)
+
+// In a child process: mounts a fresh tmpfs with options at folder, in a mount namespace of
+// the child's own so that it vanishes with the child. "" on success, else "skip: why".
+inline std::string mount_private_tmpfs(const std::string& folder, const std::string& options) {
+  if (unshare(CLONE_NEWNS) != 0)
+    return std::string("skip: no mount namespace of its own (needs root): ") + strerror(errno);
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("skip: mounts cannot be made private: ") + strerror(errno);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+    return std::string("skip: cannot mount a tmpfs: ") + strerror(errno);
+  return "";
+}
+
+// Takes every free block of the file system of folder (a file "fill") and, with inodes,
+// every free inode too (empty files "fill-N").
+inline void fill_file_system(const std::string& folder, bool inodes) {
+  int fd = open((folder + "/fill").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    static const char block[4096] = {};
+    while (write(fd, block, sizeof block) > 0) {
+    }
+    close(fd);
+  }
+  for (int i = 0; inodes; ++i) {
+    int more = open((folder + "/fill-" + std::to_string(i)).c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (more < 0) break;
+    close(more);
+  }
 }
 
 class StoreTest : public ::testing::Test {

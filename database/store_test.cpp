@@ -241,6 +241,25 @@ TEST_F(Store, OpeningWhatCannotBeOpenedKeepsTheStore) {
   EXPECT_EQ(file_getdbname(), path("folder.mp3db"));
 }
 
+TEST_F(Store, HeaderCountsAndStampAreReadWithoutLoading) {
+  write_file(path("three.mp3db"), three_files());
+  add_entry("/kept.mp3", 9);
+  uint32_t hashnum = 0, filenum = 0, stamp = 0;
+  ASSERT_EQ(file_readheader(path("three.mp3db").c_str(), &hashnum, &filenum, &stamp), 1);
+  EXPECT_EQ(hashnum, 2u);
+  EXPECT_EQ(filenum, 3u);
+  EXPECT_EQ(stamp, format::kStampClosed);
+  EXPECT_EQ(file_readheader(path("three.mp3db").c_str(), nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(file_getfilenum(), 1u) << "the store is not touched";
+  bytes bad_magic = three_files();
+  bad_magic[0] = 0x39;
+  write_file(path("bad.mp3db"), bad_magic);
+  write_file(path("short.mp3db"), bytes(kCreated.begin(), kCreated.begin() + 15));
+  for (const char* name : {"bad.mp3db", "short.mp3db", "missing.mp3db", "."})
+    EXPECT_EQ(file_readheader(path(name).c_str(), &hashnum, &filenum, &stamp), 0) << name;
+  EXPECT_EQ(output(), "");
+}
+
 TEST_F(Store, SetdbAppendsExtensionUnlessTheNameHoldsIt) {
   struct {
     const char* given;

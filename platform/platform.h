@@ -21,6 +21,12 @@ struct file_closer {
 };
 using unique_file = std::unique_ptr<FILE, file_closer>;
 
+// Paths of any length: the functions that take a path accept paths longer than the system
+// takes whole (PATH_MAX), by entering their leading folders a piece at a time, following
+// links in them as the system does in a whole path. A refused call leaves the system's
+// reason in errno: EISDIR for a folder and EINVAL for anything else that is not a regular
+// file (a FIFO, a device, a socket) where a regular file is wanted.
+
 // Opens path for reading ("rb") only if it is a regular file: folders, FIFOs, devices
 // and sockets count as not openable, and opening never blocks. Null on failure.
 unique_file open_regular(const char* path);
@@ -64,6 +70,8 @@ bool state_of(int fd, file_state* state);
 
 // open_regular as a bare descriptor, with the file's state taken from the open file.
 unique_fd open_regular_fd(const char* path, file_state* state);
+// The same for the entry name of the folder open as folder (or a path relative to it).
+unique_fd open_regular_fd_at(int folder, const char* name, file_state* state);
 
 // Reads exactly n bytes at offset (or up to the end of the file); the number read,
 // or -1 on a read error. Interrupted reads are resumed.
@@ -82,16 +90,27 @@ struct dir_entry {
   bool is_folder;  // links to folders count as folders, as the system's own listing does
 };
 
-// Lists a folder ("." and ".." left out) in the order the system delivers the entries.
-// The whole listing is read before it returns, so no folder stays open while the caller
-// descends. Returns false when the folder cannot be listed.
+// Opens a folder to list it and to reach what it holds by name, whatever the length of the
+// path that leads to it: a walk holds one per level and never needs a whole path.
+unique_fd open_folder(const char* path);
+// The folder named name in the open folder (links to folders followed).
+unique_fd open_folder_at(int folder, const char* name);
+
+// Lists the open folder ("." and ".." left out) in the order the system delivers the
+// entries, and tells which folder it is. The whole listing is read before it returns, so
+// nothing but the folder's own descriptor stays open while the caller descends. False, with
+// errno, when the folder cannot be listed or its listing broke off (the entries read until
+// then are kept).
+bool list_folder(int folder, std::vector<dir_entry>* entries, folder_id* id);
+// The same by path. Returns false when the folder cannot be listed.
 bool list_folder(const char* dir, std::vector<dir_entry>* entries);
-// The same, also telling which folder was listed.
 bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id);
 
-// True when dir is on a file system the kernel makes up to show its own state (processes,
-// devices, control groups and the like): such a tree holds no user files, changes as it is
-// read, and its links lead back all over the system. False when it cannot be told.
+// True when the folder is on a file system the kernel makes up to show its own state
+// (processes, devices, control groups and the like): such a tree holds no user files,
+// changes as it is read, and its links lead back all over the system. False when it cannot
+// be told.
+bool on_kernel_file_system(int folder);
 bool on_kernel_file_system(const char* dir);
 
 // Deletes a file (a symbolic link is deleted as the link). True when it is gone.

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/magic.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -48,20 +49,76 @@ bool state_of(int fd, file_state* state) {
   return true;
 }
 
-unique_fd open_regular_fd(const char* path, file_state* state) {
-  if (path == nullptr) return unique_fd();
+namespace {
+
+// Where a path leads for the *at calls: a folder to start from (none: the current folder)
+// and the rest of the path. A path the system takes whole stays whole; a longer one is
+// entered at its separators, in pieces the system takes, each relative to the last.
+struct place {
+  unique_fd folder;
+  const char* rest = nullptr;
+  int at() const { return folder ? folder.get() : AT_FDCWD; }
+};
+
+bool reach(const char* path, place* out) {
+  const char* rest = path;
+  while (strlen(rest) >= PATH_MAX) {
+    // The last separator within reach ends the piece; a name is far shorter than PATH_MAX.
+    const char* cut = rest + PATH_MAX - 1;
+    while (cut > rest && *cut != kSeparator) --cut;
+    if (cut == rest) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    const std::string piece(rest, static_cast<size_t>(cut - rest));
+    // O_PATH: passing through a folder needs only the right to search it, as in a whole path.
+    unique_fd next(::openat(out->at(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!next) return false;
+    out->folder = std::move(next);
+    rest = cut;
+    while (*rest == kSeparator) ++rest;
+  }
+  out->rest = rest;
+  return true;
+}
+
+}  // namespace
+
+unique_fd open_regular_fd_at(int folder, const char* name, file_state* state) {
+  if (name == nullptr) {
+    errno = EINVAL;
+    return unique_fd();
+  }
   // Opening a device can have effects of its own (a watchdog starts, a tape rewinds), so
   // anything but a regular file is refused before it is opened.
   struct stat named;
-  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return unique_fd();
+  if (::fstatat(folder, name, &named, 0) != 0) return unique_fd();
+  if (!S_ISREG(named.st_mode)) {
+    errno = S_ISDIR(named.st_mode) ? EISDIR : EINVAL;
+    return unique_fd();
+  }
   // Should the name be swapped for a FIFO meanwhile, O_NONBLOCK keeps the open from
   // blocking and the type check below refuses it. Reads of a regular file ignore the flag.
-  unique_fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  unique_fd fd(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) return fd;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return unique_fd();
+  if (fstat(fd.get(), &st) != 0) return unique_fd();
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return unique_fd();
+  }
   if (state != nullptr) fill_state(st, state);
   return fd;
+}
+
+unique_fd open_regular_fd(const char* path, file_state* state) {
+  place where;
+  if (path == nullptr) {
+    errno = EINVAL;
+    return unique_fd();
+  }
+  if (!reach(path, &where)) return unique_fd();
+  return open_regular_fd_at(where.at(), where.rest, state);
 }
 
 unique_file open_regular(const char* path) {
@@ -90,48 +147,79 @@ int64_t read_at(int fd, void* buffer, size_t n, int64_t offset) {
   return static_cast<int64_t>(done);
 }
 
-bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id) {
+unique_fd open_folder_at(int folder, const char* name) {
+  return unique_fd(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+}
+
+unique_fd open_folder(const char* path) {
+  place where;
+  if (path == nullptr) {
+    errno = EINVAL;
+    return unique_fd();
+  }
+  if (!reach(path, &where)) return unique_fd();
+  // A long path ending in a separator leaves nothing after its pieces: the last one is it.
+  const bool split = static_cast<bool>(where.folder);
+  return open_folder_at(where.at(), split && *where.rest == '\0' ? "." : where.rest);
+}
+
+bool list_folder(int folder, std::vector<dir_entry>* entries, folder_id* id) {
   entries->clear();
-  if (dir == nullptr) return false;
-  // One descriptor gives both the folder's identity and its listing, so the two agree.
-  int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
   struct stat self;
-  if (fstat(fd, &self) != 0) {
-    ::close(fd);
-    return false;
-  }
+  if (fstat(folder, &self) != 0) return false;
   if (id != nullptr) *id = {self.st_dev, self.st_ino};
-  DIR* d = fdopendir(fd);
+  // The listing reads through a descriptor of its own, which closedir releases; the
+  // caller's stays open to reach the entries.
+  int own = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return false;
+  DIR* d = fdopendir(own);
   if (d == nullptr) {
-    ::close(fd);
+    int error = errno;
+    ::close(own);
+    errno = error;
     return false;
   }
-  while (struct dirent* e = readdir(d)) {
+  // The copy shares the descriptor's position: start from the top, whoever listed before.
+  rewinddir(d);
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* e = readdir(d);
+    if (e == nullptr) {
+      error = errno;
+      break;
+    }
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    bool folder;
+    bool is_folder;
     if (e->d_type == DT_DIR) {
-      folder = true;
+      is_folder = true;
     } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
       // Links are followed like the system's own listing does; the walk guards loops.
       struct stat st;
-      folder = fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+      is_folder = fstatat(folder, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
     } else {
-      folder = false;
+      is_folder = false;
     }
-    entries->push_back({e->d_name, folder});
+    entries->push_back({e->d_name, is_folder});
   }
   closedir(d);
-  return true;
+  errno = error;
+  return error == 0;
+}
+
+bool list_folder(const char* dir, std::vector<dir_entry>* entries, folder_id* id) {
+  entries->clear();
+  unique_fd folder = open_folder(dir);
+  return folder && list_folder(folder.get(), entries, id);
 }
 
 bool list_folder(const char* dir, std::vector<dir_entry>* entries) {
   return list_folder(dir, entries, nullptr);
 }
 
-bool on_kernel_file_system(const char* dir) {
+bool on_kernel_file_system(int folder) {
   struct statfs fs;
-  if (dir == nullptr || ::statfs(dir, &fs) != 0) return false;
+  if (::fstatfs(folder, &fs) != 0) return false;
   // Not in every version of linux/magic.h.
   constexpr unsigned long kConfigFs = 0x62656570, kFuseControl = 0x65735543;
   switch (static_cast<unsigned long>(fs.f_type)) {
@@ -157,7 +245,15 @@ bool on_kernel_file_system(const char* dir) {
   }
 }
 
-bool delete_path(const char* path) { return ::unlink(path) == 0; }
+bool on_kernel_file_system(const char* dir) {
+  unique_fd folder = open_folder(dir);
+  return folder && on_kernel_file_system(folder.get());
+}
+
+bool delete_path(const char* path) {
+  place where;
+  return path != nullptr && reach(path, &where) && ::unlinkat(where.at(), where.rest, 0) == 0;
+}
 
 void set_event_pump(event_pump pump) { g_pump = pump; }
 

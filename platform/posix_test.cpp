@@ -1,6 +1,9 @@
-// The POSIX platform layer: what counts as a readable file, file states, and listings.
+// The POSIX platform layer: what counts as a readable file, file states, listings, and
+// paths past the length the system takes whole.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +92,91 @@ TEST(ListFolder, NamesEntriesAndTellsFoldersAndIdentity) {
   EXPECT_FALSE(sub == id);
   EXPECT_FALSE(platform::list_folder(dir.file("new\nline \xff.mp3").c_str(), &entries, &id));
   EXPECT_FALSE(platform::list_folder(dir.file("missing").c_str(), &entries, &id));
+}
+
+TEST(ListFolder, ByDescriptorKeepsTheFolderOpenForWhatItHolds) {
+  testing_support::TempDir dir;
+  write_file(dir.file("song.mp3"), "abc");
+  testing_support::make_dirs(dir.file("sub"));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  platform::unique_fd folder = platform::open_folder(dir.path().c_str());
+  ASSERT_TRUE(folder);
+  std::vector<platform::dir_entry> entries;
+  platform::folder_id id, again;
+  ASSERT_TRUE(platform::list_folder(folder.get(), &entries, &id));
+  EXPECT_EQ(entries.size(), 3u);
+  // The listing read through a descriptor of its own: this one still reaches the entries.
+  platform::file_state st;
+  EXPECT_TRUE(platform::open_regular_fd_at(folder.get(), "song.mp3", &st));
+  EXPECT_EQ(st.size, 3);
+  errno = 0;
+  EXPECT_FALSE(platform::open_regular_fd_at(folder.get(), "sub", nullptr));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_FALSE(platform::open_regular_fd_at(folder.get(), "fifo", nullptr));
+  EXPECT_EQ(errno, EINVAL);
+  platform::unique_fd sub = platform::open_folder_at(folder.get(), "sub");
+  ASSERT_TRUE(sub);
+  EXPECT_FALSE(platform::open_folder_at(folder.get(), "song.mp3"));
+  ASSERT_TRUE(platform::list_folder(folder.get(), &entries, &again));  // listed again whole
+  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_EQ(id, again);
+}
+
+// Folders of 200 bytes below dir down to a path of about 6,000 bytes, with a link in the
+// middle; returns the deepest folder's path.
+std::string deep_folders(const std::string& dir) {
+  std::string path = dir;
+  platform::unique_fd at(open(dir.c_str(), O_RDONLY | O_DIRECTORY));
+  const std::string segment(200, 's');
+  for (int i = 0; i < 30 && at; ++i) {
+    const std::string name = i == 15 ? "link" : segment;
+    if (i == 15) {
+      if (mkdirat(at.get(), "target", 0755) != 0 || symlinkat("target", at.get(), "link") != 0)
+        ADD_FAILURE() << "cannot make the link";
+    } else if (mkdirat(at.get(), name.c_str(), 0755) != 0) {
+      ADD_FAILURE() << "cannot make level " << i;
+    }
+    at = platform::unique_fd(openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    path += "/" + name;
+  }
+  return path;
+}
+
+TEST(LongPaths, FilesAndFoldersPastTheLimitAreReachedByTheirWholePath) {
+  testing_support::TempDir dir;
+  const std::string deep = deep_folders(dir.path());
+  ASSERT_GT(deep.size(), static_cast<size_t>(PATH_MAX) + 1000);
+  platform::unique_fd folder = platform::open_folder(deep.c_str());
+  ASSERT_TRUE(folder);
+  const int file = openat(folder.get(), "x.mp3", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(write(file, "12345", 5), 5);
+  close(file);
+
+  const std::string path = deep + "/x.mp3";
+  platform::file_state st;
+  EXPECT_TRUE(platform::open_regular_fd(path.c_str(), &st));
+  EXPECT_EQ(st.size, 5);
+  EXPECT_TRUE(platform::open_regular(path.c_str()));
+  // Repeated separators and one at the end mean what they mean in a short path.
+  const std::string doubled = dir.path() + "//" + deep.substr(dir.path().size() + 1) + "/";
+  std::vector<platform::dir_entry> entries;
+  ASSERT_TRUE(platform::list_folder(doubled.c_str(), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "x.mp3");
+  errno = 0;
+  EXPECT_FALSE(platform::open_regular_fd(deep.c_str(), nullptr));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_FALSE(platform::open_regular_fd((deep + "/missing.mp3").c_str(), nullptr));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(platform::on_kernel_file_system(deep.c_str()));
+  EXPECT_TRUE(platform::delete_path(path.c_str()));
+  EXPECT_FALSE(platform::open_regular_fd(path.c_str(), nullptr));
+  EXPECT_FALSE(platform::delete_path(path.c_str()));
+  // A name longer than the system's whole limit cannot be reached, and says so.
+  const std::string absurd = dir.path() + "/" + std::string(PATH_MAX + 10, 'n');
+  EXPECT_FALSE(platform::open_regular_fd(absurd.c_str(), nullptr));
+  EXPECT_EQ(errno, ENAMETOOLONG);
 }
 
 }  // namespace

@@ -303,7 +303,7 @@ class QuietByDefault(CliCase):
     def test_scan_names_the_files_it_could_not_open(self):
         tree = os.path.join(self.root, "tree").encode()
         write(os.path.join(tree, b"good.mp3"), make_mp3(audio(1)))
-        fifos = [os.path.join(tree, b"fifo%d.mp3" % i) for i in range(6)]
+        fifos = [os.path.join(tree, b"fifo%d.mp3" % i) for i in range(9)]
         fifos.append(os.path.join(tree, b"odd\nfifo.mp3"))
         for fifo in fifos:
             os.mkfifo(fifo)
@@ -312,18 +312,19 @@ class QuietByDefault(CliCase):
         r = self.ok("scan", tree)
         self.assertNotIn(b"Warning file not found", r.stderr)
         named = [line for line in r.stderr.split(b"varnelo-cli: warning: ")[1:]]
-        reasons = {line.split(b": not added: ")[0]: line.split(b": not added: ")[1]
-                   for line in named if b": not added: " in line}
-        self.assertEqual(len(reasons), 5)
+        reasons = {line.split(b": cannot read: ")[0]: line.split(b": cannot read: ")[1]
+                   for line in named if b": cannot read: " in line}
+        self.assertEqual(len(reasons), 8)
         for path, reason in reasons.items():
             self.assertIn(path, fifos + [dangling])
             self.assertIn(reason, (b"not a regular file\n", b"No such file or directory\n"))
-        self.assertIn(b"varnelo-cli: warning: scan: 3 more files could not be read and were "
-                      b"not added\n", r.stderr)
+        summary = (b"scan of " + tree + b" left out 0 folders it could not list and 11 files it "
+                   b"could not read (the first 8 named above)\n")
+        self.assertIn(b"varnelo-cli: warning: " + summary, r.stderr)
         self.assertIn(b"scan: 1 files added", r.stderr)
         # A scan that adds nothing new still tells, -q or not; -q drops only the notes.
         r = self.ok("-q", "scan", tree)
-        self.assertIn(b"3 more files could not be read", r.stderr)
+        self.assertIn(summary, r.stderr)
         self.assertNotIn(b"files added", r.stderr)
         # The whole name of an entry that could not be opened, line end included.
         os.remove(self.db)
@@ -331,9 +332,8 @@ class QuietByDefault(CliCase):
             os.remove(fifo)
         os.remove(dangling)
         r = self.ok("scan", tree)
-        self.assertIn(b"varnelo-cli: warning: " + fifos[-1] + b": not added: not a regular file\n",
-                      r.stderr)
-
+        self.assertIn(b"varnelo-cli: warning: " + fifos[-1] + b": cannot read: not a regular "
+                      b"file\n", r.stderr)
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,12 +2,16 @@
 #include "ui/dialog_func.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <QApplication>
 #include <QFile>
 #include <QStringList>
+#include <string>
 
+#include "ui/application_start.h"
+#include "ui/database_lock.h"
 #include "ui/duplicates_view.h"
 #include "ui/main_dialog.h"
 #include "ui/prompts.h"
@@ -62,7 +66,13 @@ void create_db(QWidget* dialog, const char* filter) {
   const QString path = prompts::save_file(dialog, QStringLiteral("Varnelo 1.0 - Create DB"),
                                           QStringLiteral("DataBases"), qt_filter(filter));
   if (path.isEmpty()) return;
+  const std::string previous = file_getdbname() != nullptr ? file_getdbname() : "";
   if (file_setdb(QFile::encodeName(path).constData()) == 0) error_box(dialog, "error setting db");
+  // A database another program holds is not written over: the window stays as it was.
+  if (!window_lock::take_for_creating(main_dialog(dialog))) {
+    file_setdb(previous.c_str());
+    return;
+  }
   if (file_createdb() == 0) error_box(dialog, "error creating db");
   if (file_opendb() == 0) error_box(dialog, "error opening db");
   UpdateStatus("Creating Database...(New Database Ready)", dialog);
@@ -75,23 +85,33 @@ void open_db(QWidget* dialog, const char* filter) {
       prompts::open_file(dialog, QString(), QStringLiteral("DataBases"), qt_filter(filter));
   if (path.isEmpty()) return;
   file_setdb(QFile::encodeName(path).constData());
+  window_lock::take_for_reading(main_dialog(dialog), file_getdbname());
   UpdateStatus("Opening Database...(Reading Database)", dialog);
   file_opendb();
   UpdateStatus("Opening Database...(Database Read)", dialog);
   UpdateStatus("Opening Database...(Updating Listing of Entries)", dialog);
   UpdateTreeView(dialog);
   UpdateStatus("Opening Database...(Opening Complete)", dialog);
+  window_lock::tell_if_read_only(main_dialog(dialog));
 }
 
 void save_db(QWidget* dialog) {
+  if (!window_lock::may_change(main_dialog(dialog))) return;
   UpdateStatus("Saving Database...(Writing Data)", dialog);
-  if (file_closedb() == 0) error_box(dialog, "error closing db");
+  if (file_closedb() == 0) {
+    // Every entry is still in memory: reading the old file back would drop what was added
+    // since, and "successfully" would be untrue. A later save can still write them.
+    error_box(dialog, "error closing db");
+    UpdateStatus("Saving Database...(Writing Failed)", dialog);
+    return;
+  }
   if (file_opendb() == 0) error_box(dialog, "error opening db");
   UpdateStatus("Saving Database...(Writing Successful)", dialog);
   prompts::message(dialog, QStringLiteral("Saved db successfully"), QStringLiteral("Varnelo"));
 }
 
 void clean_db(QWidget* dialog) {
+  if (!window_lock::may_change(main_dialog(dialog))) return;
   UpdateStatus("Cleaning DB from deleted/missing files...(Cleaning Entries)", dialog);
   if (file_updatedb() == 0) {
     prompts::message(dialog, QStringLiteral("Cleaning not entirely successfull"),
@@ -103,6 +123,7 @@ void clean_db(QWidget* dialog) {
 }
 
 void scan_directory(QWidget* dialog) {
+  if (!window_lock::may_change(main_dialog(dialog))) return;
   UpdateStatus("Adding Directory...(Selecting Directory)", dialog);
   const QString path = prompts::folder(dialog, QStringLiteral("Select a folder"));
   if (path.isEmpty()) {
@@ -120,6 +141,7 @@ void scan_directory(QWidget* dialog) {
 }
 
 void add_file(QWidget* dialog, const char* filter) {
+  if (!window_lock::may_change(main_dialog(dialog))) return;
   UpdateStatus("Adding Mp3-File...(Selecting File)", dialog);
   const QString path = prompts::open_file(
       dialog, QStringLiteral("Varnelo 1.0 - Add Mp3-file to DB"), QString(), qt_filter(filter));
@@ -131,14 +153,44 @@ void add_file(QWidget* dialog, const char* filter) {
 }
 
 void delete_ticked(QWidget* dialog) {
+  if (!window_lock::may_change(main_dialog(dialog))) return;
   UpdateStatus("Deleting Mp3-Files...(Deleting Files From Disk)", dialog);
   CheckTreeView(dialog);
   UpdateStatus("Deleting Mp3-Files...(Deleting Files Completed)", dialog);
 }
 
+// After a save that failed on closing: the entries go to a recovery file, and the box says
+// where, since the window is about to end with them.
+void keep_in_recovery_file(QWidget* dialog) {
+  const QString name = QFile::decodeName(file_getdbname());
+  const uint32_t entries = file_getfilenum();
+  char* written = file_saverecovery();
+  if (written == nullptr) {
+    prompts::message(dialog,
+                     QStringLiteral("The database %1 could not be saved, nor a recovery file "
+                                    "written: the changes since the last save are lost.")
+                         .arg(name),
+                     QStringLiteral("Varnelo Error"));
+    return;
+  }
+  prompts::message(dialog,
+                   QStringLiteral("The database %1 could not be saved. Its %2 entries were "
+                                  "written to %3: open that file with Open DB, or rename it "
+                                  "to %1.")
+                       .arg(name)
+                       .arg(entries)
+                       .arg(QFile::decodeName(written)),
+                   QStringLiteral("Varnelo Error"));
+  free(written);
+}
+
 void close_dialog(QWidget* dialog) {
   UpdateStatus("Exiting... (Saving Database)", dialog);
-  if (file_closedb() == 0) error_box(dialog, "error closing db");
+  // Read-only, nothing was changed here, and the database is another program's to save.
+  if (window_lock::may_save_on_close(main_dialog(dialog)) && file_closedb() == 0) {
+    error_box(dialog, "error closing db");
+    keep_in_recovery_file(dialog);
+  }
   UpdateStatus("Exiting... (Saving Complete)", dialog);
   UpdateStatus("Exiting varnelo...(Good Bye :-))", dialog);
   main_dialog(dialog)->end(0);
@@ -163,10 +215,13 @@ int DialogFunc(QWidget* dialog, unsigned message, int command) {
   switch (message) {
     case kDialogStart:
       working = 1;
+      // The lock before the load, so that what is read is what a save replaces.
+      window_lock::take_for_reading(window, "default.mp3db");
       file_initdb();
       UpdateTreeView(dialog);
       UpdateStatus("Ready For Actions...(Waiting for Input :-))", dialog);
       working = 0;
+      window_lock::tell_if_read_only(window);
       return 1;
 
     case kClose:
@@ -246,7 +301,7 @@ int MyChangeCb(int files_new, int level, const char* name, const char* dir, wind
 
 int WinMain(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("varnelo"));
+  if (const int status = prepare_application(app); status >= 0) return status;
   MainDialog dialog;
   return dialog.exec();
 }

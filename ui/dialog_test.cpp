@@ -69,7 +69,7 @@ class DialogTest : public QObject {
   void StartLoadsDefaultDatabase();
   void CreateAsksThenCreatesOrReportsEachFailure();
   void OpenReadsChosenDatabaseWithoutBoxes();
-  void SaveWritesReloadsAndReportsSuccessEvenAfterErrors();
+  void SaveWritesReloadsOrTellsItFailed();
   void CleanDropsVanishedFiles();
   void AddFileTakesChosenFile();
   void ScanListsDuplicatesOrStopsWhenChooserCancelled();
@@ -249,7 +249,7 @@ void DialogTest::OpenReadsChosenDatabaseWithoutBoxes() {
   QCOMPARE(model_of(&dialog)->rowCount(), 0);
 }
 
-void DialogTest::SaveWritesReloadsAndReportsSuccessEvenAfterErrors() {
+void DialogTest::SaveWritesReloadsOrTellsItFailed() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
   dialog.show();
@@ -273,13 +273,13 @@ void DialogTest::SaveWritesReloadsAndReportsSuccessEvenAfterErrors() {
   QVERIFY(exists(folder.file("a.mp3")));
   QVERIFY(!exists(folder.file("b.mp3")));
 
-  // A database whose folder vanished: both steps fail with their boxes, success follows.
+  // A database whose folder vanished: the failure is told, not followed by a reload or a
+  // word of success, and the entries stay.
   QCOMPARE(file_setdb(folder.file("gone/x.mp3db").c_str()), 1);
   press(&dialog, 1004);
-  QCOMPARE(prompts::take_boxes(),
-           QStringList({"Varnelo Error: error closing db", "Varnelo Error: error opening db",
-                        "Varnelo: Saved db successfully"}));
-  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Successful)"));
+  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error closing db"}));
+  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Failed)"));
+  QCOMPARE(file_getfilenum(), 1u);
 }
 
 void DialogTest::CleanDropsVanishedFiles() {
@@ -517,14 +517,26 @@ void DialogTest::CloseSavesAndEnds() {
   QCOMPARE(file_opendb(), 1);
   QCOMPARE(file_getfilenum(), 1u);
 
-  // A save that fails is told, and the window ends anyway.
+  // A save that fails is told, the entries go to a recovery file in the user's state
+  // folder (nothing can be written beside the database), and the window ends anyway.
   ui_test::fresh_folder second;
   MainDialog again;
   again.show();
+  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
   QCOMPARE(file_setdb(second.file("gone/x.mp3db").c_str()), 1);
   again.close();
-  QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error closing db"}));
+  const std::string recovered = second.file("state/varnelo/x.recovered.mp3db");
+  QCOMPARE(prompts::take_boxes(),
+           QStringList({"Varnelo Error: error closing db",
+                        QStringLiteral("Varnelo Error: The database %1 could not be saved. Its 1 "
+                                       "entries were written to %2: open that file with Open DB, "
+                                       "or rename it to %1.")
+                            .arg(QString::fromStdString(second.file("gone/x.mp3db")),
+                                 QString::fromStdString(recovered))}));
   QVERIFY(again.ended());
+  uint32_t files = 0;
+  QCOMPARE(file_readheader(recovered.c_str(), nullptr, &files, nullptr), 1);
+  QCOMPARE(files, 1u);
 }
 
 QTEST_MAIN(DialogTest)

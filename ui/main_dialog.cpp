@@ -42,7 +42,10 @@ MainDialog::MainDialog() {
   DialogFunc(this, kDialogStart, 0);
 }
 
-MainDialog::~MainDialog() { mp3db_set_event_pump(nullptr); }
+MainDialog::~MainDialog() {
+  mp3db_set_event_pump(nullptr);
+  file_unlockdb();
+}
 
 void MainDialog::end(int result) {
   ending_ = true;

@@ -11,7 +11,8 @@ class MainDialog : public QDialog {
 
  public:
   // Builds the controls and delivers the dialog start (which loads "default.mp3db").
-  // While it exists, it is the pump of the library's folder walks.
+  // While it exists, it is the pump of the library's folder walks and holds the lock of
+  // its database.
   MainDialog();
   ~MainDialog() override;
 
@@ -27,6 +28,9 @@ class MainDialog : public QDialog {
   // that came while one of them was still winding down.
   int scans_running = 0;
   bool close_held = false;
+  // The database was read while another program held its lock: nothing may change it
+  // until the window has the lock (see database_lock.h).
+  bool read_only = false;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -22,8 +22,9 @@
 
 namespace ui_test {
 
-// Each test runs in a folder of its own, so "default.mp3db" is a file of that test, with
-// an empty store and every box recorded rather than shown.
+// Each test runs in a folder of its own, so "default.mp3db" is a file of that test (and
+// "state/" its user's state folder), with an empty store and every box recorded rather
+// than shown.
 class fresh_folder {
  public:
   fresh_folder() : dir_(std::make_unique<testing_support::TempDir>()) {
@@ -32,6 +33,8 @@ class fresh_folder {
     old_cwd_ = cwd != nullptr ? cwd : "/";
     free(cwd);
     if (chdir(dir_->path().c_str()) != 0) qFatal("cannot enter %s", dir_->path().c_str());
+    // Recovery files of failed saves stay inside the test's folder.
+    setenv("XDG_STATE_HOME", file("state").c_str(), 1);
     tables::clear();
     mp3db_set_scan_workers(1);
     prompts::reset_seam();
