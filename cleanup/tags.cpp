@@ -12,6 +12,8 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tfilestream.h>
 
+#include <algorithm>
+
 #include "platform/platform.h"
 
 namespace cleanup {
@@ -110,9 +112,11 @@ file_tags read_tags(const char* path) {
   count_covers(file, &tags);
 
   if (has_audio) {
-    tags.bitrate_kbps = audio->bitrate();
-    tags.sample_rate_hz = audio->sampleRate();
-    tags.length_ms = audio->lengthInMilliseconds();
+    // A damaged Xing header (a frame count near 2^32) makes TagLib's figures overflow into
+    // negative numbers: those are unknown, not negative.
+    tags.bitrate_kbps = std::max(audio->bitrate(), 0);
+    tags.sample_rate_hz = std::max(audio->sampleRate(), 0);
+    tags.length_ms = std::max(audio->lengthInMilliseconds(), 0);
   }
   return tags;
 }

@@ -29,7 +29,8 @@ struct file_tags {
   uint64_t cover_bytes = 0;  // their picture data, in bytes
 
   // The audio stream, from its first frame and a Xing/VBRI header where there is one (the
-  // bitrate is then the average over the whole stream, its header frame included).
+  // bitrate is then the average over the whole stream, its header frame included); 0 for a
+  // figure that cannot be worked out.
   int bitrate_kbps = 0;
   int sample_rate_hz = 0;
   int length_ms = 0;

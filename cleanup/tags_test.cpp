@@ -239,6 +239,45 @@ TEST_F(RealTags, CutAndCorruptedFilesNeverCrash) {
   }
 }
 
+// Three MPEG-1 layer III frames of 128 kbit/s at 44.1 kHz; the first holds a Xing header
+// that claims frames frames (and the three frames' bytes).
+bytes frames_with_xing(uint32_t frames) {
+  bytes out;
+  for (int f = 0; f < 3; ++f) {
+    bytes frame(417, 0);
+    frame[0] = 0xff, frame[1] = 0xfb, frame[2] = 0x90, frame[3] = 0x64;
+    if (f == 0) {
+      const char* tag = "Xing";
+      for (int i = 0; i < 4; ++i) frame[36 + i] = static_cast<unsigned char>(tag[i]);
+      frame[43] = 3;  // flags: the frame count and the byte count follow
+      const uint32_t size = 3 * 417;
+      for (int i = 0; i < 4; ++i) {
+        frame[44 + i] = static_cast<unsigned char>(frames >> (24 - 8 * i));
+        frame[48 + i] = static_cast<unsigned char>(size >> (24 - 8 * i));
+      }
+    }
+    out.insert(out.end(), frame.begin(), frame.end());
+  }
+  return out;
+}
+
+TEST(StreamFigures, AreNeverNegativeWhateverTheXingHeaderClaims) {
+  // Found by fuzz_tags: a frame count near 2^32 made the length overflow to INT_MIN.
+  testing_support::TempDir dir;
+  for (uint32_t frames : {3u, 1000u, 0x7fffffffu, 0xfffffff0u, 0xffffffffu}) {
+    SCOPED_TRACE(frames);
+    testing_support::write_file(dir.file("x.mp3"), frames_with_xing(frames));
+    const file_tags t = read_tags(dir.file("x.mp3").c_str());
+    EXPECT_TRUE(t.readable);
+    EXPECT_EQ(t.sample_rate_hz, 44100);
+    EXPECT_GE(t.length_ms, 0);
+    EXPECT_GE(t.bitrate_kbps, 0);
+    if (frames == 1000u) {
+      EXPECT_NEAR(t.length_ms, 26122, 30);  // 1000 x 1152 / 44100 s: the header was read
+    }
+  }
+}
+
 TEST(UnreadableTags, GiveTheEmptyRecordWithoutBlocking) {
   testing_support::TempDir dir;
   const std::string fifo = dir.file("fifo.mp3");
