@@ -11,7 +11,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 import urllib.parse
@@ -420,9 +419,8 @@ class RemovalRaces(CliCase):
                 os.remove(self.db)
             shutil.rmtree(os.path.join(self.root, "lib"), ignore_errors=True)
             groups = self.groups(30)
-            stop = threading.Event()
 
-            def swap():
+            def swap(stop):
                 n = 0
                 while not stop.is_set() and n < 30:
                     kept, target = groups[n][0], groups[n][1 + n % 2]
@@ -433,13 +431,7 @@ class RemovalRaces(CliCase):
                         pass
                     n += 1
                     time.sleep(0.002)  # spread over the run
-            racer = threading.Thread(target=swap)
-            racer.start()
-            try:
-                r = self.run_cli("prune")
-            finally:
-                stop.set()
-                racer.join()
+            r = self.run_cli_racing(swap, "prune")
             self.assertIn(r.returncode, (0, 1), r.stderr)
             trashed = {l[len("trashed: "):] for l in r.stdout.decode().splitlines()
                        if l.startswith("trashed: ")}

@@ -16,6 +16,7 @@ import stat
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -143,6 +144,18 @@ class CliCase(unittest.TestCase):
         argv = [CLI] + (["--db", self.db] if db else []) + [os.fsdecode(a) for a in args]
         return subprocess.run(argv, cwd=self.root, capture_output=True, timeout=timeout,
                               input=input_bytes)
+
+    def run_cli_racing(self, racer, *args, **kw):
+        """Runs the command while racer(stop) runs on a thread of its own; stop is a
+        threading.Event set once the command has ended."""
+        stop = threading.Event()
+        thread = threading.Thread(target=racer, args=(stop,))
+        thread.start()
+        try:
+            return self.run_cli(*args, **kw)
+        finally:
+            stop.set()
+            thread.join()
 
     def ok(self, *args, **kw):
         r = self.run_cli(*args, **kw)
