@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/keep_rules.h"
+#include "cleanup/removal.h"
 #include "cli/console.h"
 #include "cli/database_session.h"
 
@@ -17,15 +19,22 @@ constexpr int kExitUsage = 2;
 int run_scan(const std::vector<std::string>& folders, const console& out);
 int run_add(const std::vector<std::string>& files, const console& out);
 int run_clean(const console& out);
-int run_delete(const std::vector<std::string>& files, const console& out);
+// Removes the named files from their places (to the trash unless method says otherwise)
+// and their entries from the database.
+int run_delete(const std::vector<std::string>& files, cleanup::removal_method method,
+               const console& out);
 
 enum class dupes_format { text, json, nul_separated };
-int run_dupes(dupes_format format, const console& out);
+struct dupes_options {
+  dupes_format format = dupes_format::text;
+  bool tags = false;                      // each file's tags beside it
+  std::vector<cleanup::keep_rule> rules;  // given: each file's fate by these rules
+};
+int run_dupes(const dupes_options& options, const console& out);
 
-enum class keep_rule { first, shortest_path, in_folder };
 struct prune_options {
-  keep_rule rule = keep_rule::first;
-  std::string keep_folder;  // for keep_rule::in_folder
+  std::vector<cleanup::keep_rule> rules;  // none: keep the first copy of each group
+  cleanup::removal_method method = cleanup::removal_method::trash;
   bool dry_run = false;
 };
 int run_prune(const prune_options& options, const console& out);

@@ -1,4 +1,7 @@
-// add, delete and clean: the commands that add or drop single entries.
+// add, delete and clean: the commands that add or drop single entries. Files are named by
+// their canonical paths, so each file has one entry whatever spelling names it.
+#include "cleanup/file_entry.h"
+#include "cleanup/groups.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
@@ -10,7 +13,7 @@ int run_add(const std::vector<std::string>& files, const console& out) {
   int added = 0;
   for (const std::string& given : files) {
     if (interrupted()) break;
-    std::string path = full_path(given);
+    std::string path = canonical_path(given);
     if (get_fileentrybyfilename(path.c_str()) != -1) {
       out.note("%s: already in the database", out.shown(given).c_str());
       continue;
@@ -28,19 +31,23 @@ int run_add(const std::vector<std::string>& files, const console& out) {
   return status;
 }
 
-int run_delete(const std::vector<std::string>& files, const console& out) {
+int run_delete(const std::vector<std::string>& files, cleanup::removal_method method,
+               const console& out) {
   int status = kExitSuccess;
-  int deleted = 0;
+  uint64_t deleted = 0, bytes = 0, megabytes = 0;
   bool output_lost = false;
   for (const std::string& given : files) {
     if (interrupted()) break;
-    std::string path = full_path(given);
-    // delete_file would unlink a file that has no entry; this command only deletes entries.
-    if (get_fileentrybyfilename(path.c_str()) == -1) {
+    // The entry of the file, whatever spelling it was added under or is named by now.
+    const int32_t index = cleanup::find_entry(full_path(given));
+    if (index == -1) {
       out.error("%s: not deleted: not in the database", out.shown(given).c_str());
       status = kExitFailure;
       continue;
     }
+    const fileentry* entry = db_getfileentry(static_cast<uint32_t>(index));
+    const std::string path = entry->filename;
+    const uint32_t size = entry->filesize;
     std::string reason = unreadable_reason(path);
     if (reason != "readable") {
       out.error("%s: not deleted: %s (the entry stays until clean)", out.shown(given).c_str(),
@@ -48,17 +55,26 @@ int run_delete(const std::vector<std::string>& files, const console& out) {
       status = kExitFailure;
       continue;
     }
-    deletion_outcome outcome = delete_recorded(path, given, out);
-    if (was_deleted(outcome)) ++deleted;
+    deletion_outcome outcome = remove_recorded(path, given, method, out);
+    if (was_deleted(outcome)) {
+      ++deleted;
+      bytes += size;
+      megabytes += cleanup::whole_megabytes(size);
+    }
     if (outcome == deletion_outcome::refused) status = kExitFailure;
     if (outcome == deletion_outcome::not_begun || outcome == deletion_outcome::unrecorded) {
       output_lost = true;
       break;
     }
   }
-  out.note("delete: %d files deleted", deleted);
+  const std::string amount = removed_amount(deleted, bytes, megabytes);
+  if (method == cleanup::removal_method::trash) {
+    out.note("delete: moved %s to the trash", amount.c_str());
+  } else {
+    out.note("delete: deleted %s", amount.c_str());
+  }
   if (output_lost) {
-    report_lost_output("delete", deleted, out);
+    report_lost_output("delete", static_cast<int>(deleted), out);
     return kExitFailure;
   }
   return status;

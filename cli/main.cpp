@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <sstream>
 
 #include "cli/checked_output.h"
@@ -13,6 +14,7 @@
 #include "cli/completion.h"
 #include "cli/database_session.h"
 #include "cli/interrupt.h"
+#include "cli/keep_options.h"
 #include "cli/library_messages.h"
 #include "cli/man_page.h"
 #include "cli/paths.h"
@@ -39,21 +41,35 @@ constexpr const char* kFooter =
 
 constexpr const char* kDupesFooter =
     "Text: one block per group, a header line \"N Files with Hash digest: HEX\" and one path\n"
-    "per line, blocks separated by a blank line.\n"
+    "per line, blocks separated by a blank line. With keep rules each line starts with the\n"
+    "file's fate and a tab: keep, go or stay. With --tags each path is followed by tab-\n"
+    "separated columns: tags (ID3v2.4+APEv2+ID3v1), title, artist, album, album artist, year,\n"
+    "track, genre, pictures, kbit/s, Hz, milliseconds (control characters in them shown as ?).\n"
     "-0: each path followed by a NUL byte, each group ended by one more NUL byte.\n"
     "--json: {\"groups\": [{\"digest\", \"count\", \"files\": [{\"path\", \"size\", "
     "\"index\"}]}],\n"
-    "\"statistics\": {\"duplicates\", \"duplicate_mb\", \"files\", \"total_mb\"}}. The document "
-    "is\n"
-    "always valid UTF-8: in a path that is not valid UTF-8 each invalid byte is written as\n"
-    "U+FFFD, and the file gets \"path_hex\", the exact bytes of the path in hexadecimal.\n"
-    "The summary \"found N duplicates in DB! Which take M MB of space.\" goes to standard error.";
+    "\"statistics\": {\"duplicates\", \"duplicate_mb\", \"duplicate_bytes\", \"files\", "
+    "\"total_mb\",\n\"total_bytes\"}}. With --tags each file has \"tags\": {\"readable\", "
+    "\"id3v2\" (\"2.4\" or null),\n\"id3v1\", \"ape\", \"title\", \"artist\", \"album\", "
+    "\"album_artist\", \"year\", \"track\", \"genre\",\n\"cover_count\", \"cover_bytes\", "
+    "\"bitrate_kbps\", \"sample_rate_hz\", \"length_ms\"}; with keep rules \"fate\"\n"
+    "and \"reason\", and each group \"left_alone\". The document is always valid UTF-8: in a\n"
+    "path that is not valid UTF-8 each invalid byte is written as U+FFFD, and the file gets\n"
+    "\"path_hex\", the exact bytes of the path in hexadecimal.\n"
+    "Megabytes are whole megabytes per file, summed, as the window counts them.\n"
+    "The summary \"found N duplicates in DB! Which take M MB of space.\" goes to standard "
+    "error.\n\n";
 
 constexpr const char* kPruneFooter =
-    "Before deleting, each file's content digest is computed again; a changed file is\n"
-    "skipped and reported. A copy that is the same file on disk as the kept one (through a\n"
-    "link) is skipped. If no copy of a group still holds its content, the group is left\n"
-    "alone. --dry-run checks only that files exist and reads no content.";
+    "Removed copies go to the desktop's trash (the home trash, or the trash folder of the\n"
+    "copy's own file system), from where a file manager restores them; --permanent deletes\n"
+    "them instead. A copy on a file system without a usable trash stays and is reported.\n"
+    "Before each removal the kept copy and the copy are read again: a copy is removed only\n"
+    "while the kept copy still holds the group's content, when it has that content itself,\n"
+    "lies under no --protect folder and is not the kept file under another name (a link).\n"
+    "When the kept copy is gone or changed, the next copy in the rules' order is kept\n"
+    "instead. A copy that became a link is removed as the link. --dry-run prints the plan\n"
+    "(keep:, delete: and stay: lines, each followed by its reason) and reads no content.\n\n";
 
 // Which command was chosen and its arguments.
 struct command_line {
@@ -63,13 +79,27 @@ struct command_line {
   std::vector<std::string> paths;  // scan, add, delete, digest, search
   bool json = false;
   bool nul = false;
-  std::string keep = "first";
-  std::string keep_in;
+  bool tags = false;
+  keep_options prune_keep, dupes_keep;
   bool dry_run = false;
+  bool permanent = false;
   double wait_seconds = -1;  // for the lock of a database another run holds; < 0: no limit
 };
 
-int run_command(const std::string& name, const command_line& args, const console& out) {
+// The keep rules of a command, checked against the loaded database; nothing when a folder
+// of theirs cannot be used (a usage error, already told).
+std::optional<std::vector<cleanup::keep_rule>> checked_rules(const CLI::App& command,
+                                                             const keep_options& options,
+                                                             const console& out) {
+  std::vector<cleanup::keep_rule> rules = keep_rules_of(command, options);
+  if (!check_rule_folders(rules, out)) return std::nullopt;
+  return rules;
+}
+
+int run_command(const CLI::App& command, const command_line& args, const console& out) {
+  const std::string name = command.get_name();
+  const cleanup::removal_method method =
+      args.permanent ? cleanup::removal_method::permanent : cleanup::removal_method::trash;
   // digest reads only the named files, so it works whatever state the database is in.
   if (name == "digest") return run_digest(args.paths, out);
 
@@ -92,26 +122,26 @@ int run_command(const std::string& name, const command_line& args, const console
   } else if (name == "clean") {
     status = run_clean(out);
   } else if (name == "delete") {
-    status = run_delete(args.paths, out);
+    status = run_delete(args.paths, method, out);
   } else if (name == "dupes") {
-    dupes_format format = args.json  ? dupes_format::json
-                          : args.nul ? dupes_format::nul_separated
-                                     : dupes_format::text;
-    status = run_dupes(format, out);
+    dupes_options options;
+    options.format = args.json  ? dupes_format::json
+                     : args.nul ? dupes_format::nul_separated
+                                : dupes_format::text;
+    options.tags = args.tags;
+    std::optional<std::vector<cleanup::keep_rule>> rules =
+        checked_rules(command, args.dupes_keep, out);
+    if (!rules) return kExitUsage;
+    options.rules = std::move(*rules);
+    status = run_dupes(options, out);
   } else if (name == "prune") {
     prune_options options;
     options.dry_run = args.dry_run;
-    if (!args.keep_in.empty()) {
-      options.rule = keep_rule::in_folder;
-      options.keep_folder = full_path(args.keep_in);
-      struct stat st;
-      if (stat(options.keep_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        out.error("%s: cannot keep copies in it: not a folder", args.keep_in.c_str());
-        return kExitFailure;
-      }
-    } else if (args.keep == "shortest-path") {
-      options.rule = keep_rule::shortest_path;
-    }
+    options.method = method;
+    std::optional<std::vector<cleanup::keep_rule>> rules =
+        checked_rules(command, args.prune_keep, out);
+    if (!rules) return kExitUsage;
+    options.rules = std::move(*rules);
     status = run_prune(options, out);
   } else if (name == "search") {
     status = run_search(args.paths, out);
@@ -176,25 +206,29 @@ int main(int argc, char** argv) {
 
   app.add_subcommand("clean", "Drop the entries of files that can no longer be read");
 
-  CLI::App* del = app.add_subcommand("delete", "Delete files from disk and from the database");
-  del->add_option("FILE", args.paths, "Files (as listed in the database) to delete")->required();
-  del->footer("Writes \"deleted: PATH\" to standard output for each file deleted.");
+  CLI::App* del =
+      app.add_subcommand("delete", "Move files to the trash and drop them from the database");
+  del->add_option("FILE", args.paths, "Files of the database, by any path that names them")
+      ->required();
+  del->add_flag("--permanent", args.permanent, "Delete the files for good instead");
+  del->footer(
+      "Writes \"trashed: PATH\" (or \"deleted: PATH\" with --permanent) to standard output for\n"
+      "each file removed. The trash is the desktop's: the home trash, or the trash folder of\n"
+      "the file's own file system; a file where there is no usable trash stays.");
 
   CLI::App* dupes = app.add_subcommand("dupes", "List the groups of duplicates");
   CLI::Option* json = dupes->add_flag("--json", args.json, "One JSON document");
   dupes->add_flag("-0,--null", args.nul, "NUL-separated paths")->excludes(json);
-  dupes->footer(kDupesFooter);
+  dupes->add_flag("--tags", args.tags, "Each file's tags and stream beside it");
+  add_keep_options(dupes, &args.dupes_keep);
+  dupes->footer(std::string(kDupesFooter) + kKeepRulesHelp);
 
-  CLI::App* prune = app.add_subcommand("prune", "Delete every duplicate but one in each group");
-  CLI::Option* keep = prune
-                          ->add_option("--keep", args.keep,
-                                       "Which copy to keep: first (lowest index) or shortest-path")
-                          ->check(CLI::IsMember({"first", "shortest-path"}))
-                          ->capture_default_str();
-  prune->add_option("--keep-in", args.keep_in, "Keep a copy under this folder where there is one")
-      ->excludes(keep);
-  prune->add_flag("-n,--dry-run", args.dry_run, "Print the plan; delete nothing");
-  prune->footer(kPruneFooter);
+  CLI::App* prune =
+      app.add_subcommand("prune", "Move every duplicate but one in each group to the trash");
+  add_keep_options(prune, &args.prune_keep);
+  prune->add_flag("--permanent", args.permanent, "Delete the copies for good instead");
+  prune->add_flag("-n,--dry-run", args.dry_run, "Print the plan with its reasons; remove nothing");
+  prune->footer(std::string(kPruneFooter) + kKeepRulesHelp);
 
   CLI::App* search =
       app.add_subcommand("search", "Files whose path or ID3v1 title holds every word");
@@ -230,7 +264,7 @@ int main(int argc, char** argv) {
   {
     // Standard output carries only data: the library's lines come here instead.
     library_messages messages(out, args.verbose);
-    status = run_command(app.get_subcommands().front()->get_name(), args, out);
+    status = run_command(*app.get_subcommands().front(), args, out);
   }
   if (!checked_output::close(out)) status = kExitFailure;
   return status;

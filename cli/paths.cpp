@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cleanup/file_entry.h"
+
 namespace {
 
 std::string current_folder() {
@@ -38,10 +40,10 @@ std::string full_path(const std::string& given) {
   return result.empty() ? "/" : result;
 }
 
-bool is_under(const std::string& path, const std::string& folder) {
-  if (folder == "/") return path.size() > 1 && path[0] == '/';
-  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-         path[folder.size()] == '/';
+std::string canonical_path(const std::string& given) {
+  const std::string full = full_path(given);
+  const std::string real = cleanup::canonical_file_path(full);
+  return real.empty() ? full : real;
 }
 
 size_t utf8_char_length(std::string_view text, size_t pos) {

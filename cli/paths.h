@@ -13,8 +13,10 @@
 // stores full paths (as the window does), so entries stay valid from any folder.
 std::string full_path(const std::string& given);
 
-// True when path lies inside folder (both full paths), at any depth.
-bool is_under(const std::string& path, const std::string& folder);
+// The canonical path of a file or folder given on the command line: its real path (links,
+// "." and ".." resolved), so that every spelling of one file gives one path; for a file that
+// is gone, its folder's real path and its name; the full path when neither resolves.
+std::string canonical_path(const std::string& given);
 
 // The length in bytes of the well-formed UTF-8 character at text[pos] (pos < text.size()),
 // or 0 when the byte there starts none (no overlong forms, surrogates or values past U+10FFFF).

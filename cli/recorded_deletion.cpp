@@ -1,29 +1,29 @@
-// One deletion and its line on standard output.
+// One removal and its line on standard output.
 #include "cli/recorded_deletion.h"
 
-#include <errno.h>
-
 #include "cli/checked_output.h"
-#include "database/mp3_db.h"
 
-deletion_outcome delete_recorded(const std::string& path, const std::string& name,
-                                 const console& out) {
+bool record_removal(const cleanup::file_outcome& removed, const console& out) {
+  const char* verb = removed.kind == cleanup::outcome_kind::trashed ? "trashed" : "deleted";
+  if (checked_output::print("%s: %s\n", verb, checked_output::shown(removed.path).c_str()) &&
+      checked_output::flush()) {
+    return true;
+  }
+  // The line is lost, so the removal is told where it can still be read.
+  checked_output::report(out);
+  out.error("%s: %s, but its line could not be written", out.shown(removed.path).c_str(), verb);
+  return false;
+}
+
+deletion_outcome remove_recorded(const std::string& path, const std::string& name,
+                                 cleanup::removal_method method, const console& out) {
   if (!checked_output::still_heard()) return deletion_outcome::not_begun;
-  errno = 0;
-  if (delete_file(path.c_str()) == 0) {
-    int saved = errno;
-    out.error("%s: not deleted: %s", out.shown(name).c_str(),
-              saved != 0 ? reason_of(saved).c_str() : "the system refused");
+  const cleanup::file_outcome outcome = cleanup::remove_file(path, method);
+  if (outcome.kind == cleanup::outcome_kind::skipped) {
+    out.error("%s: not deleted: %s", out.shown(name).c_str(), outcome.reason.c_str());
     return deletion_outcome::refused;
   }
-  if (checked_output::print("deleted: %s\n", checked_output::shown(path).c_str()) &&
-      checked_output::flush()) {
-    return deletion_outcome::deleted;
-  }
-  // The line is lost, so the deletion is told where it can still be read.
-  checked_output::report(out);
-  out.error("%s: deleted, but its line could not be written", out.shown(path).c_str());
-  return deletion_outcome::unrecorded;
+  return record_removal(outcome, out) ? deletion_outcome::deleted : deletion_outcome::unrecorded;
 }
 
 void report_lost_output(const char* command, int deleted, const console& out) {
@@ -32,4 +32,9 @@ void report_lost_output(const char* command, int deleted, const console& out) {
       "%s stopped: its output is lost; the %d files deleted before are recorded in the "
       "database",
       command, deleted);
+}
+
+std::string removed_amount(uint64_t files, uint64_t bytes, uint64_t megabytes) {
+  return std::to_string(files) + " files (" + std::to_string(bytes) + " bytes, " +
+         std::to_string(megabytes) + " MB)";
 }

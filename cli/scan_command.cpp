@@ -118,7 +118,8 @@ int run_scan(const std::vector<std::string>& folders, const console& out) {
   int status = kExitSuccess;
   for (const std::string& given : folders) {
     if (interrupted()) break;
-    std::string folder = full_path(given);
+    // One spelling for each folder, so that two spellings of it do not list its files twice.
+    std::string folder = canonical_path(given);
     std::string reason = unlistable_reason(folder);
     if (!reason.empty()) {
       out.error("%s: cannot scan: %s", given.c_str(), reason.c_str());

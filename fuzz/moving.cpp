@@ -13,15 +13,11 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "fuzz/fuzz_support.h"
+
+using fuzz_support::check;
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "mismatch: %s\n", what);
-    abort();
-  }
-}
 
 std::string trimmed(std::string dir) {
   while (!dir.empty() && (dir.back() == '/' || dir.back() == ' ' || dir.back() == '\t'))

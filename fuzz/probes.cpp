@@ -10,30 +10,17 @@
 
 #include "database/mp3_db.h"
 #include "digest/md5.h"
+#include "fuzz/fuzz_support.h"
+
+using fuzz_support::check;
 
 namespace {
-
-std::string scratch_path() {
-  static std::string path = [] {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/varnelo-fuzz-probes-" +
-           std::to_string(getpid()) + ".mp3";
-  }();
-  return path;
-}
 
 void digest_of(const uint8_t* data, int64_t n, uint8_t out[16]) {
   md5_state s;
   md5_init(&s);
   if (n > 0) md5_append(&s, data, static_cast<int32_t>(n));
   md5_finish(&s, out);
-}
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "mismatch: %s\n", what);
-    abort();
-  }
 }
 
 }  // namespace
@@ -46,11 +33,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
-  const std::string path = scratch_path();
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (size > 0) fwrite(data, 1, size, f);
-  fclose(f);
+  const std::string path = fuzz_support::write_scratch_file("probes", data, size);
+  if (path.empty()) return 0;
   const int64_t n = static_cast<int64_t>(size);
 
   // The ID3v1 probe looks at the last 128 bytes, or at the first bytes of a shorter file.

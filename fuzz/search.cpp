@@ -13,19 +13,15 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "fuzz/fuzz_support.h"
+
+using fuzz_support::check;
 
 namespace {
 
 // Entries live under a folder that does not exist, so no file is ever opened whatever
 // the path says ("/.." cannot climb out of a missing folder).
 constexpr const char* kNowhere = "/varnelo-fuzz-nowhere/";
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "mismatch: %s\n", what);
-    abort();
-  }
-}
 
 bool separator(char c) { return c == '*' || c == ' '; }
 

@@ -123,7 +123,7 @@ class UnwritableOutput(OutputCase):
             r = self.run_into(fd, "delete", *victims)
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn(error_line(FULL), r.stderr)
-        self.assertIn(f"varnelo-cli: error: {victims[0]}: deleted, but its line could not be "
+        self.assertIn(f"varnelo-cli: error: {victims[0]}: trashed, but its line could not be "
                       "written\n".encode(), r.stderr)
         self.assertIn(b"delete stopped: its output is lost; the 1 files deleted before",
                       r.stderr)
@@ -160,7 +160,9 @@ class UnwritableOutput(OutputCase):
 
     def test_prune_stops_at_the_deletion_whose_line_the_reader_never_got(self):
         paths = self.library()
-        plan = self.ok("prune", "--dry-run").stdout.decode().splitlines()
+        # The plan's file lines, without the reason below each.
+        plan = [l for l in self.ok("prune", "--dry-run").stdout.decode().splitlines()
+                if not l.startswith("    ")]
         self.assertEqual(plan[0], f"keep: {paths[0]}")
         first = plan[1][len("delete: "):]
         # Room for the first line only: the line of the first deletion blocks, and the
@@ -169,7 +171,7 @@ class UnwritableOutput(OutputCase):
         status, err = self.stop_reader_after(first, "prune")
         self.assertEqual(status, 1, err)
         self.assertIn(error_line(BROKEN), err)
-        self.assertIn(f"{first}: deleted, but its line could not be written".encode(), err)
+        self.assertIn(f"{first}: trashed, but its line could not be written".encode(), err)
         self.assertIn(b"the 1 files deleted before are recorded in the database", err)
         self.assertEqual([p for p in paths if not os.path.exists(p)], [first])
         self.assert_database_matches_disk(paths)
@@ -187,8 +189,8 @@ class UnwritableOutput(OutputCase):
     def test_output_that_reaches_its_reader_is_a_success(self):
         paths = self.library()
         r = self.ok("delete", paths[1])
-        self.assertEqual(r.stdout.decode(), f"deleted: {paths[1]}\n")
-        self.assertEqual(self.ok("prune").stdout.decode().count("deleted: "), 5)
+        self.assertEqual(r.stdout.decode(), f"trashed: {paths[1]}\n")
+        self.assertEqual(self.ok("prune").stdout.decode().count("trashed: "), 5)
         self.assert_database_matches_disk(paths)
 
 
@@ -246,7 +248,8 @@ class TerminalNames(CliCase):
             if args[0] == "dupes":
                 lines = lines[1:]  # after the group's header
             elif args[0] == "prune":
-                lines = [l.split(b": ", 1)[1] for l in lines]  # "keep: NAME", "delete: NAME"
+                # "keep: NAME", "delete: NAME", each followed by its reason, indented.
+                lines = [l.split(b": ", 1)[1] for l in lines if not l.startswith(b"    ")]
             quoted = [l for l in lines if l.startswith(b"'")]
             # Names a terminal shows as they are stay as they are.
             self.assertEqual(sorted(set(lines) - set(quoted)),

@@ -6,7 +6,6 @@ import hashlib
 import os
 import stat
 import subprocess
-import threading
 import unittest
 
 from cli_test import CLI, CliCase, audio, make_mp3, read_database, write
@@ -120,9 +119,8 @@ class Reliability(CliCase):
                     os.remove(path)
                 write(path, make_mp3(audio(3), 20 + i, None))
             self.ok("add", kept, *copies)  # kept first: "--keep first" keeps it
-            stop = threading.Event()
 
-            def swap():
+            def swap(stop):
                 n = 0
                 while not stop.is_set():
                     path = copies[n % len(copies)]
@@ -133,13 +131,7 @@ class Reliability(CliCase):
                     except OSError:
                         pass
                     n += 1
-            racer = threading.Thread(target=swap)
-            racer.start()
-            try:
-                r = self.run_cli("prune")
-            finally:
-                stop.set()
-                racer.join()
+            r = self.run_cli_racing(swap, "prune")
             self.assertIn(r.returncode, (0, 1), r.stderr)
             with open(kept, "rb") as f:
                 self.assertEqual(f.read(), content, f"round {rnd}: {r.stderr!r}")

@@ -16,6 +16,7 @@ import stat
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -117,6 +118,14 @@ class CliCase(unittest.TestCase):
         self._tmp = tempfile.TemporaryDirectory(prefix="varnelo-cli-")
         self.root = os.path.realpath(self._tmp.name)
         self.db = os.path.join(self.root, "test.mp3db")
+        # Removed files go to the desktop's trash: the programs get a home of their own, so
+        # nothing lands in the tester's trash (and nothing inside the tree under test).
+        self._home = tempfile.TemporaryDirectory(prefix="varnelo-home-")
+        self.home = os.path.realpath(self._home.name)
+        self.trash = os.path.join(self.home, ".local", "share", "Trash")
+        self._environment = {k: os.environ.get(k) for k in ("HOME", "XDG_DATA_HOME")}
+        os.environ["HOME"] = self.home
+        os.environ["XDG_DATA_HOME"] = os.path.join(self.home, ".local", "share")
 
         self.locked = []  # folders made unreadable, opened again before the cleanup
 
@@ -124,11 +133,29 @@ class CliCase(unittest.TestCase):
         for p in self.locked:
             os.chmod(p, 0o755)
         self._tmp.cleanup()
+        self._home.cleanup()
+        for key, value in self._environment.items():
+            if value is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = value
 
     def run_cli(self, *args, db=True, input_bytes=None, timeout=120):
         argv = [CLI] + (["--db", self.db] if db else []) + [os.fsdecode(a) for a in args]
         return subprocess.run(argv, cwd=self.root, capture_output=True, timeout=timeout,
                               input=input_bytes)
+
+    def run_cli_racing(self, racer, *args, **kw):
+        """Runs the command while racer(stop) runs on a thread of its own; stop is a
+        threading.Event set once the command has ended."""
+        stop = threading.Event()
+        thread = threading.Thread(target=racer, args=(stop,))
+        thread.start()
+        try:
+            return self.run_cli(*args, **kw)
+        finally:
+            stop.set()
+            thread.join()
 
     def ok(self, *args, **kw):
         r = self.run_cli(*args, **kw)
@@ -173,7 +200,7 @@ class CliCase(unittest.TestCase):
 
 class UsageAndExitStatus(CliCase):
     def test_usage_errors_exit_2_with_a_message(self):
-        for args in ([], ["frobnicate"], ["dupes", "--bogus"], ["prune", "--keep", "newest"],
+        for args in ([], ["frobnicate"], ["dupes", "--bogus"], ["prune", "--keep", "biggest"],
                      ["dupes", "--json", "-0"], ["scan"], ["prune", "--keep", "first", "--keep-in", "x"]):
             r = self.run_cli(*args)
             self.assertEqual(r.returncode, 2, args)
@@ -282,15 +309,18 @@ class ScanAndDupes(CliCase):
         self.assertEqual(seen_first, sorted(seen_first))
         self.assertEqual({g["digest"] for g in doc["groups"]},
                          {d for d, paths in groups.items() if len(paths) > 1})
-        duplicates = dup_mb = total_mb = 0
+        duplicates = dup_mb = total_mb = dup_bytes = total_bytes = 0
         for g in doc["groups"]:
             for f in g["files"][1:]:
                 duplicates += 1
                 dup_mb += f["size"] // MIB
+                dup_bytes += f["size"]
         for paths in groups.values():
             total_mb += sum(os.path.getsize(p) // MIB for p in paths)
+            total_bytes += sum(os.path.getsize(p) for p in paths)
         self.assertEqual(doc["statistics"], {"duplicates": duplicates, "duplicate_mb": dup_mb,
-                                             "files": 9, "total_mb": total_mb})
+                                             "duplicate_bytes": dup_bytes, "files": 9,
+                                             "total_mb": total_mb, "total_bytes": total_bytes})
         self.assertEqual((duplicates, dup_mb, total_mb), (4, 1, 2))
 
     def test_text_and_nul_listings_hold_the_same_groups(self):
@@ -314,7 +344,8 @@ class ScanAndDupes(CliCase):
     def test_empty_database_lists_nothing(self):
         r = self.ok("dupes", "--json")
         self.assertEqual(json.loads(r.stdout), {"groups": [], "statistics": {
-            "duplicates": 0, "duplicate_mb": 0, "files": 0, "total_mb": 0}})
+            "duplicates": 0, "duplicate_mb": 0, "duplicate_bytes": 0, "files": 0, "total_mb": 0,
+            "total_bytes": 0}})
         self.assertIn(SUMMARY.format(0, 0).encode(), r.stderr)
         self.assertEqual(self.ok("dupes").stdout, b"")
         self.assertFalse(os.path.exists(self.db))
@@ -428,17 +459,21 @@ class Prune(CliCase):
             if digest in firsts:
                 self.assertEqual(left, [firsts[digest]])  # --keep first: the lowest index
         self.assertEqual(len(self.entries()), 5)
-        self.assertEqual(len([l for l in r.stdout.decode().splitlines() if l.startswith("deleted: ")]), 4)
+        self.assertEqual(len([l for l in r.stdout.decode().splitlines() if l.startswith("trashed: ")]), 4)
 
     def test_keep_rules_choose_the_copy(self):
-        lib, _ = self.make_library()
+        lib, groups = self.make_library()
         self.ok("scan", lib)
         r = self.ok("prune", "--keep-in", os.path.join(lib, "c"))
         self.assertTrue(os.path.exists(os.path.join(lib, "c/d/one again.mp3")))
         self.assertFalse(os.path.exists(os.path.join(lib, "a/one.mp3")))
         self.assertFalse(os.path.exists(os.path.join(lib, "b/one copy.mp3")))
-        self.assertEqual(self.remaining_groups(), [])
-        self.assertEqual(self.run_cli("prune", "--keep-in", "nowhere").returncode, 1)
+        # The groups without a copy under the folder are left alone, and said so.
+        self.assertEqual(sorted(g["digest"] for g in self.remaining_groups()),
+                         sorted([hashlib.md5(audio(2)).hexdigest(),
+                                 hashlib.md5(audio(7, int(1.5 * MIB))).hexdigest()]))
+        self.assertEqual(r.stderr.count(b"left alone: no copy under a keep-in folder"), 2)
+        self.assertEqual(self.run_cli("prune", "--keep-in", "nowhere").returncode, 2)
 
         os.remove(self.db)
         self.make_library()
@@ -481,7 +516,7 @@ class Prune(CliCase):
         self.assertFalse(os.path.exists(one[2]))
         self.assertTrue(os.path.exists(two[0]))
         self.assertTrue(os.path.exists(two[1]))
-        self.assertIn(f"varnelo-cli: warning: {two[0]}: skipped: its content changed".encode(),
+        self.assertIn(f"varnelo-cli: warning: {two[0]}: not kept: its content changed".encode(),
                       r.stderr)
         self.assertTrue(all(os.path.exists(p) for p in big))
         self.assertIn(b"left alone", r.stderr)

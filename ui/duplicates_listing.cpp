@@ -1,11 +1,14 @@
-// Grouping by digest with a counting pass and a placing pass over the file table, instead of
-// one pass per digest: the same groups, order and statistics in time linear in the files.
+// The listing from the cleanup library's grouping by digest (one pass over the file table
+// instead of one per digest), with the view's 32-bit figures and texts.
 #include "ui/duplicates_listing.h"
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <charconv>
+
+#include "cleanup/groups.h"
 
 namespace {
 
@@ -60,58 +63,27 @@ std::string summary_upper_text(uint32_t files, int32_t total_mb) {
 }
 
 duplicate_listing list_duplicates() {
+  cleanup::duplicate_groups grouped = cleanup::group_by_digest();
   duplicate_listing out;
-  const uint32_t hashnum = file_gethashnum();
-  const uint32_t filenum = file_getfilenum();
-  out.hashnum = hashnum;
-
-  // Pass 1: files per digest and each digest's whole megabytes, split into the first file
-  // (lowest index) and the rest, which are the duplicates.
-  std::vector<uint32_t> count(hashnum, 0);
-  std::vector<uint32_t> first_mb(hashnum, 0), rest_mb(hashnum, 0);
-  for (uint32_t k = 0; k < filenum; ++k) {
-    const fileentry* f = db_getfileentry(k);
-    if (f == nullptr || f->hashid < 0 || static_cast<uint32_t>(f->hashid) >= hashnum) continue;
-    const uint32_t h = static_cast<uint32_t>(f->hashid);
-    (count[h]++ == 0 ? first_mb[h] : rest_mb[h]) += whole_megabytes(f->filesize);
+  out.hashnum = grouped.hashnum;
+  out.groups.reserve(grouped.groups.size());
+  for (const cleanup::digest_group& g : grouped.groups) {
+    duplicate_group group{g.hashid, {}, g.first, g.count};
+    memcpy(group.digest, g.digest.data(), sizeof group.digest);
+    out.groups.push_back(group);
   }
-
-  // Groups in ascending digest order, with their places in the grouped file list. Sums are
-  // kept unsigned so that an absurd total wraps like the 32-bit counters instead of overflowing.
-  uint32_t duplicates = 0, duplicate_mb = 0, total_mb = 0;
-  std::vector<uint32_t> place(hashnum, 0);
-  uint32_t listed = 0;
-  for (uint32_t i = 0; i < hashnum; ++i) {
-    if (count[i] == 1) total_mb += first_mb[i];
-    if (count[i] < 2) continue;
-    const unsigned char* digest = db_gethashentry(i);
-    if (digest == nullptr) {
-      out.missing_digests.push_back(static_cast<int32_t>(i));
-      continue;
-    }
-    duplicate_group g{static_cast<int32_t>(i), {}, listed, count[i]};
-    for (int b = 0; b < 16; ++b) g.digest[b] = digest[b];
-    out.groups.push_back(g);
-    place[i] = listed;
-    listed += count[i];
-    duplicates += count[i] - 1;
-    duplicate_mb += rest_mb[i];
-    total_mb += first_mb[i] + rest_mb[i];
-    out.progress_middle = format("duplicates till now: %d", static_cast<int32_t>(duplicates));
-    out.progress_upper = hash_progress_text(i, hashnum);
+  out.files = std::move(grouped.files);
+  out.missing_digests = std::move(grouped.missing_digests);
+  // The view's counters are 32-bit and wrap as they always did.
+  const cleanup::group_statistics& s = grouped.statistics;
+  out.duplicates = static_cast<int32_t>(static_cast<uint32_t>(s.duplicates));
+  out.duplicate_mb = static_cast<int32_t>(static_cast<uint32_t>(s.duplicate_mb));
+  out.total_mb = static_cast<int32_t>(static_cast<uint32_t>(s.total_mb));
+  // The progress pair of the last group: by then every duplicate is counted.
+  if (!out.groups.empty()) {
+    out.progress_middle = format("duplicates till now: %d", out.duplicates);
+    out.progress_upper =
+        hash_progress_text(static_cast<uint32_t>(out.groups.back().hashid), out.hashnum);
   }
-
-  // Pass 2: each grouped file into its group's next place, so every group is in index order.
-  out.files.resize(listed);
-  for (uint32_t k = 0; k < filenum; ++k) {
-    const fileentry* f = db_getfileentry(k);
-    if (f == nullptr || f->hashid < 0 || static_cast<uint32_t>(f->hashid) >= hashnum) continue;
-    const uint32_t h = static_cast<uint32_t>(f->hashid);
-    if (count[h] >= 2 && db_gethashentry(h) != nullptr) out.files[place[h]++] = k;
-  }
-
-  out.duplicates = static_cast<int32_t>(duplicates);
-  out.duplicate_mb = static_cast<int32_t>(duplicate_mb);
-  out.total_mb = static_cast<int32_t>(total_mb);
   return out;
 }

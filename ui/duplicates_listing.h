@@ -1,5 +1,5 @@
-// The duplicates listing: the files of the open database grouped by content digest in one
-// pass over the file table, with the statistics and texts of the duplicates view.
+// The duplicates listing: the files of the open database grouped by content digest (by the
+// cleanup library), with the statistics and texts of the duplicates view.
 #ifndef VARNELO_UI_DUPLICATES_LISTING_H_
 #define VARNELO_UI_DUPLICATES_LISTING_H_
 
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/groups.h"
 #include "database/mp3_db.h"
 
 // One digest that two or more files share.
@@ -37,7 +38,7 @@ struct duplicate_listing {
 duplicate_listing list_duplicates();
 
 // A file's whole megabytes: its size divided by 1,048,576, rounded down.
-inline uint32_t whole_megabytes(uint32_t filesize) { return filesize / 1048576u; }
+using cleanup::whole_megabytes;
 
 // The item and status texts of the view.
 std::string group_label(int32_t files, const unsigned char digest[16]);

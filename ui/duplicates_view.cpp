@@ -1,18 +1,16 @@
 // The duplicates view's two operations on the tree of the main dialog.
 #include "ui/duplicates_view.h"
 
-#include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <QTreeView>
 
-#include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cleanup/removal.h"
 #include "database/mp3_db.h"
 #include "ui/dialog_template.h"
 #include "ui/duplicates_model.h"
@@ -28,34 +26,6 @@ QTreeView* tree_of(QWidget* dialog) {
 DuplicatesModel* model_of(QTreeView* tree) {
   return tree != nullptr ? qobject_cast<DuplicatesModel*>(tree->model()) : nullptr;
 }
-
-using file_identity = std::pair<dev_t, ino_t>;
-
-// The file a path names on disk, following links: a link to the kept copy is that copy.
-bool identity_of(const char* path, file_identity* id) {
-  struct stat st;
-  if (stat(path, &st) != 0) return false;
-  *id = {st.st_dev, st.st_ino};
-  return true;
-}
-
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-
-// True while the file's content still has the digest its group was listed under.
-bool still_has_digest(const char* path, const unsigned char digest[16]) {
-  std::unique_ptr<unsigned char, free_deleter> now(md5_hashfile_fast(path));
-  return now != nullptr && memcmp(now.get(), digest, 16) == 0;
-}
-
-// A ticked file, resolved to its path before anything is deleted: removing an entry moves
-// the table's last entry into its slot, which makes later tags name other files.
-struct chosen_file {
-  std::string path;
-  const duplicate_group* group;
-  std::set<file_identity> const* kept;  // the files of the group's unticked items
-};
 
 }  // namespace
 
@@ -99,36 +69,34 @@ void UpdateTreeView(QWidget* dialog) {
 
 void CheckTreeView(QWidget* dialog) {
   DuplicatesModel* model = model_of(tree_of(dialog));
-  int deleted = 0;
+  uint64_t deleted = 0;
   if (model != nullptr) {
+    // Every ticked item is resolved to its path before anything is removed: removing an
+    // entry moves the table's last entry into its slot, which makes later tags name other
+    // files. The unticked copies of a group stay, and the first of them that still holds
+    // the group's content must be there for any ticked copy to go.
     const duplicate_listing& listing = model->listing();
-    std::vector<std::set<file_identity>> kept(listing.groups.size());
-    std::vector<chosen_file> chosen;
+    std::vector<cleanup::removal_group> groups;
     for (int g = 0; g < model->rowCount(); ++g) {
-      const QModelIndex group = model->index(g, 0);
-      for (int r = 0; r < model->rowCount(group); ++r) {
-        const QModelIndex item = model->index(r, 0, group);
+      cleanup::removal_group group;
+      memcpy(group.digest.data(), listing.groups[g].digest, group.digest.size());
+      const QModelIndex parent = model->index(g, 0);
+      for (int r = 0; r < model->rowCount(parent); ++r) {
+        const QModelIndex item = model->index(r, 0, parent);
         const fileentry* f = db_getfileentry(static_cast<uint32_t>(model->tag(item)));
         // An item whose entry is gone or now has another digest no longer names the
-        // file that was listed: it is neither deleted nor counted as a kept copy.
+        // file that was listed: it is neither removed nor counted as a copy that stays.
         if (f == nullptr || f->hashid != listing.groups[g].hashid) continue;
-        if (model->is_ticked(item)) {
-          chosen.push_back({f->filename, &listing.groups[g], &kept[g]});
-        } else if (file_identity id; identity_of(f->filename, &id)) {
-          kept[g].insert(id);
-        }
+        (model->is_ticked(item) ? group.go : group.stay).push_back(f->filename);
       }
+      if (!group.go.empty()) groups.push_back(std::move(group));
     }
-    for (const chosen_file& c : chosen) {
-      file_identity id;
-      if (identity_of(c.path.c_str(), &id) && c.kept->count(id) != 0) continue;
-      if (!still_has_digest(c.path.c_str(), c.group->digest)) continue;
-      if (delete_file(c.path.c_str()) != 0) ++deleted;
-    }
+    const cleanup::removal_summary summary = cleanup::remove_copies(groups, {});
+    deleted = summary.trashed + summary.deleted;
   }
   file_updatedb();
   char text[64];
-  snprintf(text, sizeof text, "Deleted %d Mp3s", deleted);
+  snprintf(text, sizeof text, "Deleted %d Mp3s", static_cast<int>(deleted));
   UpdateTreeView(dialog);
   UpdateStatus2(text, dialog);
 }

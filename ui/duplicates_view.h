@@ -14,10 +14,12 @@ void PrepareTreeView(QTreeView* tree);
 // statistics to the middle and upper lines and "Database: %s" to the frame caption.
 void UpdateTreeView(QWidget* dialog);
 
-// Deletes from disk and from the database the files of the ticked file items, then cleans
-// the database, rebuilds the listing and writes "Deleted %d Mp3s" to the middle line.
-// A ticked file is spared when it is the very file (same device and inode) of an unticked
-// item of its group, or when its content no longer has its group's digest.
+// Moves the files of the ticked file items to the desktop's trash and drops their entries,
+// then cleans the database, rebuilds the listing and writes "Deleted %d Mp3s" to the middle
+// line. Through the cleanup library's safe removal: a ticked file goes only while an
+// unticked copy of its group still holds the content, when it still has that content itself
+// and is not the very file (same device and inode) of an unticked item; the files it spares,
+// and files on a file system without a usable trash, stay and are not counted.
 void CheckTreeView(QWidget* dialog);
 
 #endif  // VARNELO_UI_DUPLICATES_VIEW_H_

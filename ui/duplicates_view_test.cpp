@@ -105,6 +105,7 @@ class DuplicatesViewTest : public QObject {
   void SparesTickedFileThatIsAnUntickedCopyOnDisk();
   void SparesTickedFileWhoseContentChanged();
   void ChosenPathReplacedOnDiskTakesNothingElse();
+  void TickedCopiesStayWhenNoUntickedCopyHoldsTheContent();
 };
 
 void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
@@ -367,6 +368,30 @@ void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
   QVERIFY(exists(folder.file("elsewhere/target.mp3")));
   QVERIFY(exists(folder.file("other.mp3/inside")));
   QVERIFY(exists(folder.file("keep.mp3")));
+}
+
+void DuplicatesViewTest::TickedCopiesStayWhenNoUntickedCopyHoldsTheContent() {
+  ui_test::fresh_folder folder;
+  // Three groups {kept, ticked}: the unticked copy re-encoded, gone (an unmounted drive), or
+  // intact. Only the last group's ticked copy may go, and it goes to the trash.
+  for (uint32_t g = 0; g < 3; ++g) {
+    for (const char* role : {"kept", "ticked"}) {
+      const std::string name = "g" + std::to_string(g) + role + std::string(".mp3");
+      write_song(folder.file(name), 20 + g, role);
+      QCOMPARE(file_add(folder.file(name).c_str()), 1);
+    }
+  }
+  MainDialog dialog;
+  QCOMPARE(model_of(&dialog)->rowCount(), 3);
+  for (int g = 0; g < 3; ++g) tick(&dialog, g, 1);
+  write_song(folder.file("g0kept.mp3"), 99, "kept");
+  QCOMPARE(unlink(folder.file("g1kept.mp3").c_str()), 0);
+  CheckTreeView(&dialog);
+  QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
+  QVERIFY(exists(folder.file("g0ticked.mp3")));
+  QVERIFY(exists(folder.file("g1ticked.mp3")));
+  QVERIFY(!exists(folder.file("g2ticked.mp3")));
+  QVERIFY(exists(testing_support::use_own_trash() + "/files/g2ticked.mp3"));
 }
 
 QTEST_MAIN(DuplicatesViewTest)

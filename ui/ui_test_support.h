@@ -28,6 +28,7 @@ namespace ui_test {
 class fresh_folder {
  public:
   fresh_folder() : dir_(std::make_unique<testing_support::TempDir>()) {
+    testing_support::use_own_trash();  // deleting moves files to the trash
     char* cwd = getcwd(nullptr, 0);
     old_cwd_ = cwd != nullptr ? cwd : "/";
     free(cwd);

@@ -48,4 +48,14 @@ std::vector<unsigned char> read_file(const std::string& path) {
 
 void make_dirs(const std::string& path) { std::filesystem::create_directories(path); }
 
+const std::string& use_own_trash() {
+  static const std::string trash = [] {
+    static TempDir home;
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("XDG_DATA_HOME", (home.path() + "/.local/share").c_str(), 1);
+    return home.path() + "/.local/share/Trash";
+  }();
+  return trash;
+}
+
 }  // namespace testing_support

@@ -29,6 +29,12 @@ std::vector<unsigned char> read_file(const std::string& path);
 // Creates a folder and any missing parents.
 void make_dirs(const std::string& path);
 
+// Points HOME and XDG_DATA_HOME of this process at a temporary folder of its own, removed at
+// exit, so that whatever a test moves to the desktop's trash lands there and never in
+// anyone's own trash. Must run before the trash is first used in the process (GIO reads the
+// variables once); later calls change nothing. Returns the home trash folder.
+const std::string& use_own_trash();
+
 }  // namespace testing_support
 
 #endif  // VARNELO_TESTS_SUPPORT_TEMP_DIR_H_
