@@ -43,7 +43,10 @@ std::string file_name(const std::string& folder, const char* name, int n) {
     base.resize(base.size() - kExtensionLength);
   base = base.substr(0, NAME_MAX - kSuffixRoom);
   base += ".recovered";
-  if (n > 0) base += "-" + std::to_string(n);
+  if (n > 0) {
+    base += '-';  // not "-" + std::string: GCC 12 warns falsely (-Wrestrict) on that
+    base += std::to_string(n);
+  }
   base += kExtension;
   std::string dir = folder.empty() ? safe_save::folder_of(name) : folder;
   // A database named without a folder gets its recovery file named the same way.

@@ -276,7 +276,11 @@ void db_writer::abandon() {
 
 bool move_aside(const std::string& path) {
   for (int n = 0; n < kAsideAttempts; ++n) {
-    std::string aside = path + ".unreadable" + (n == 0 ? "" : "." + std::to_string(n));
+    std::string aside = path + ".unreadable";
+    if (n > 0) {
+      aside += '.';  // not "." + std::string: GCC 12 warns falsely (-Wrestrict) on that
+      aside += std::to_string(n);
+    }
     if (rename_no_replace(path, aside)) {
       db_print("unreadable database %s moved to %s\n", path.c_str(), aside.c_str());
       return true;
