@@ -12,10 +12,12 @@
 namespace adding {
 
 // Where a walk met the file: its folder, open, and its name there. Opening it by these
-// needs no path, so depth does not matter.
+// needs no path, so depth does not matter. order: how many ".mp3" files that are no
+// folders the walk met before it (-1 when not told), as the pipeline numbers them.
 struct file_place {
   int folder;
   const char* name;
+  int64_t order = -1;
 };
 
 enum class result {

@@ -38,6 +38,7 @@ struct walk {
   folder_rules::folder_guard guard;
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
+  int64_t files_met = 0;  // ".mp3" entries that are no folders, as the scout counts them
 };
 
 // True once a stop was requested; from then on the whole walk stops.
@@ -88,7 +89,8 @@ int descend(const std::string& dir, const folder_rules::listing* parent, const s
 bool offer(const std::string& path, const folder_rules::listing& here,
            const platform::dir_entry& e, walk& w) {
   if (stop_noticed()) return false;
-  const adding::file_place place = {here.folder.get(), e.name.c_str()};
+  const adding::file_place place = {here.folder.get(), e.name.c_str(),
+                                    e.is_folder ? -1 : w.files_met++};
   const adding::add_outcome added =
       adding::add_file(path.c_str(), &place, w.ahead.get(), w.buffer, &walk_stop::request());
   switch (added.what) {
@@ -123,7 +125,7 @@ int walk_folder(const std::string& dir, const folder_rules::listing& here, chang
       }
     }
     platform::pump_events(hwnd);
-    if (w.ahead) w.ahead->top_up();
+    if (w.ahead) w.ahead->top_up_if_low();
   }
   if (g_stop_noticed && w.ahead) w.ahead->halt();
   if (cb != nullptr) cb(g_files_new, -1, "", dir.c_str(), hwnd);

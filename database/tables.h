@@ -52,6 +52,10 @@ struct loaded {
 // Replaces the tables by a load's result (which is left empty).
 void adopt(loaded* from);
 
+// Counts the changes that may have taken a path out of the tables (removals, renames,
+// clearing, loading): a path found listed stays listed while the count stays the same.
+uint64_t paths_dropped();
+
 // Lookups with the results of in-order scans (first match wins).
 int32_t find_hash(const unsigned char* digest);
 int32_t find_file(const char* path);
