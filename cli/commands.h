@@ -18,6 +18,7 @@ int run_scan(const std::vector<std::string>& folders, const console& out);
 int run_add(const std::vector<std::string>& files, const console& out);
 int run_clean(const console& out);
 int run_delete(const std::vector<std::string>& files, const console& out);
+int run_verify(database_session& session, const console& out);
 
 enum class dupes_format { text, json, nul_separated };
 int run_dupes(dupes_format format, const console& out);

@@ -99,7 +99,8 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   if (stop_requested(stop)) return {result::stopped};
   if (!has_digest) {
     const bool had_audio = audio_region::find(fd.get(), now.size).digestible;
-    return had_audio ? add_outcome{result::unreadable, EIO} : add_outcome{};
+    return had_audio ? add_outcome{result::unreadable, EIO, now.size}
+                     : add_outcome{result::passed_over, 0, now.size};
   }
 
   auto* entry = static_cast<fileentry*>(malloc(sizeof(fileentry)));
@@ -116,7 +117,7 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   int32_t hashid = tables::find_hash(digest);
   entry->hashid = hashid != -1 ? hashid : tables::append_hash(digest);
   tables::append_file(entry);
-  return {result::added};
+  return {result::added, 0, now.size};
 }
 
 int scan_hashers() {

@@ -2,6 +2,8 @@
 #ifndef VARNELO_DATABASE_ADDING_H_
 #define VARNELO_DATABASE_ADDING_H_
 
+#include <stdint.h>
+
 #include <optional>
 
 #include "database/audio_region.h"
@@ -28,7 +30,8 @@ enum class result {
 };
 struct add_outcome {
   result what = result::passed_over;
-  int error = 0;  // errno value for unreadable
+  int error = 0;           // errno value for unreadable
+  int64_t bytes_read = 0;  // the file's size, when it was read for its digest
 };
 
 // file_add, opening the file at place when given (else by path, of any length) and taking

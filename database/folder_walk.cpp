@@ -15,6 +15,8 @@
 #include "database/adding.h"
 #include "database/folder_rules.h"
 #include "database/mp3_db.h"
+#include "database/tree_count.h"
+#include "database/walk_progress.h"
 #include "database/walk_report.h"
 #include "database/walk_stop.h"
 #include "platform/platform.h"
@@ -27,6 +29,7 @@ int g_files_new = 0;
 int g_level = 0;
 // Whether a walk on the stack has noticed a stop request; the outermost one uses it up.
 bool g_stop_noticed = false;
+bool g_count_tree = false;
 prehash::counters g_last_counters;
 
 // What one add_directory call from outside keeps while it descends. Nothing in it
@@ -93,6 +96,7 @@ bool offer(const std::string& path, const folder_rules::listing& here,
                                     e.is_folder ? -1 : w.files_met++};
   const adding::add_outcome added =
       adding::add_file(path.c_str(), &place, w.ahead.get(), w.buffer, &walk_stop::request());
+  if (!e.is_folder) walk_progress::file_passed(added.bytes_read);
   switch (added.what) {
     case adding::result::added:
       ++g_files_new;
@@ -143,6 +147,8 @@ prehash::counters last_walk_counters() { return g_last_counters; }
 // The walk pumps the window it was given between entries; the platform layer keeps the hook.
 void mp3db_set_event_pump(event_pump pump) { platform::set_event_pump(pump); }
 
+void mp3db_set_walk_count(int on) { g_count_tree = on != 0; }
+
 int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   if (dir == nullptr) return 0;
   size_t n = strlen(dir);
@@ -150,7 +156,17 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
 
   walk w;
   const bool outermost = g_level == 0;
-  if (outermost) walk_report::begin();
+  std::unique_ptr<tree_count::counter> count;
+  if (outermost) {
+    walk_report::begin();
+    walk_progress::begin();
+    // Without memory for counting, the walk goes on without totals.
+    try {
+      if (g_count_tree && !stop_noticed())
+        count = std::make_unique<tree_count::counter>(dir, &walk_stop::request());
+    } catch (const std::bad_alloc&) {
+    }
+  }
   const int hashers = adding::scan_hashers();
   // A walk started while another is on the stack hashes on the calling thread only.
   if (outermost && hashers > 1 && !stop_noticed()) {
@@ -163,6 +179,7 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   }
   const int result = descend(dir, nullptr, "", cb, hwnd, w);
   if (outermost) {
+    count.reset();
     g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
     w.ahead.reset();
     // The request this walk stopped for is used up; the next walk runs as usual.

@@ -120,20 +120,20 @@ pipeline::pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_
 pipeline::pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes,
                    const walk_stop::flag* stop)
     : pipeline(hashers, lanes, stop, true) {
-  start(hashers, lanes, root, {});
+  start(hashers, lanes, root, nullptr);
 }
 
-pipeline::pipeline(std::vector<std::string> files, int hashers,
+pipeline::pipeline(std::shared_ptr<const std::vector<std::string>> files, int hashers,
                    std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop)
     : pipeline(hashers, lanes, stop, false) {
   start(hashers, lanes, std::string(), std::move(files));
 }
 
 void pipeline::start(int hashers, std::optional<md5_lanes_path> lanes, std::string root,
-                     std::vector<std::string> files) {
+                     std::shared_ptr<const std::vector<std::string>> files) {
   // A thread that cannot be started leaves its share to the others and the caller.
   try {
-    if (files.empty()) {
+    if (!files) {
       scout_ = std::thread(&pipeline::scout_main, this, std::move(root));
     } else {
       scout_ = std::thread(&pipeline::list_main, this, std::move(files));
@@ -191,11 +191,12 @@ void pipeline::scout_main(std::string root) {
   scout_done();
 }
 
-void pipeline::list_main(std::vector<std::string> files) {
+void pipeline::list_main(std::shared_ptr<const std::vector<std::string>> files) {
   try {
     std::vector<planned> found;
-    for (std::string& path : files) {
-      found.push_back({std::move(path), false, 0});
+    for (const std::string& path : *files) {
+      if (!scout_may_go_on()) break;
+      found.push_back({path, false, 0});
       if (found.size() == kPlanBatch && !plan(found)) break;
     }
     if (!found.empty()) plan(found);

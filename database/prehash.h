@@ -99,9 +99,9 @@ class pipeline {
   pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes = {},
            const walk_stop::flag* stop = nullptr);
   // The same for a list of files, in its order, each of them digested whether listed in
-  // the tables or not.
-  pipeline(std::vector<std::string> files, int hashers, std::optional<md5_lanes_path> lanes = {},
-           const walk_stop::flag* stop = nullptr);
+  // the tables or not; take's order is then the index in files.
+  pipeline(std::shared_ptr<const std::vector<std::string>> files, int hashers,
+           std::optional<md5_lanes_path> lanes = {}, const walk_stop::flag* stop = nullptr);
   // Stops and joins every thread; outcomes not taken are thrown away.
   ~pipeline();
   pipeline(const pipeline&) = delete;
@@ -162,13 +162,13 @@ class pipeline {
   pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop,
            bool look_at_listed);
   void start(int hashers, std::optional<md5_lanes_path> lanes, std::string root,
-             std::vector<std::string> files);
+             std::shared_ptr<const std::vector<std::string>> files);
   outcome look_at(const item& it) const;
   bool stop_requested() const {
     return stop_ != nullptr && stop_->load(std::memory_order_acquire);
   }
   void scout_main(std::string root);
-  void list_main(std::vector<std::string> files);
+  void list_main(std::shared_ptr<const std::vector<std::string>> files);
   bool scout_folder(const std::string& dir, folder_rules::listing& here,
                     const platform::folder_id* parent, folder_rules::folder_guard* guard);
   bool scout_may_go_on();

@@ -274,6 +274,17 @@ void rename_file(uint32_t index, char* newname) {
   ++g.generation;
 }
 
+void set_content(uint32_t index, int32_t hashid, uint32_t filesize) {
+  fileentry& e = g.files[index];
+  if (g.counts_built) {
+    count(e.hashid, -1);
+    count(hashid, 1);
+  }
+  e.hashid = hashid;
+  e.filesize = filesize;
+  ++g.generation;
+}
+
 void clear() {
   ++g.paths_dropped;
   for (fileentry& e : g.files) release_name(e.filename);

@@ -38,6 +38,9 @@ void remove_file(uint32_t index);
 // Gives the entry at index a new path; the store takes ownership of newname (malloc'ed)
 // and frees the old one. Precondition: index < filenum().
 void rename_file(uint32_t index, char* newname);
+// Gives the entry at index another digest (hashid) and size, its path and place unchanged.
+// Precondition: index < filenum().
+void set_content(uint32_t index, int32_t hashid, uint32_t filesize);
 // Releases every entry, name and digest; both counts become 0.
 void clear();
 

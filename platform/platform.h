@@ -85,6 +85,10 @@ int readable_regular(const char* path, bool known_regular);
 // The same for the entry name of the folder open as folder.
 int readable_regular_at(int folder, const char* name, bool known_regular);
 
+// The size of the regular file name in the open folder (links followed), or -1 when it is
+// no regular file or cannot be looked at. Nothing is opened.
+int64_t regular_size_at(int folder, const char* name);
+
 // Asks the system to start reading length bytes at offset of fd into its cache now, so
 // that a read of them later finds them there. It does not wait for the disk.
 void read_ahead(int fd, int64_t offset, int64_t length);

@@ -168,6 +168,12 @@ int readable_regular(const char* path, bool known_regular) {
   return readable_regular_at(where.at(), where.rest, known_regular);
 }
 
+int64_t regular_size_at(int folder, const char* name) {
+  struct stat st;
+  if (name == nullptr || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
 void read_ahead(int fd, int64_t offset, int64_t length) {
   if (length > 0) posix_fadvise(fd, offset, length, POSIX_FADV_WILLNEED);
 }
