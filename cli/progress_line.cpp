@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "cli/paths.h"
@@ -70,15 +71,15 @@ std::string progress_text(const std::string& verb, const mp3db_walk_progress& p,
     }
     if (left >= 0) line += ", " + duration(left) + " left";
   }
-  if (width < 2) return line;
   // The place goes last, shortened from its start; the line never wraps, or the next
   // rewrite would leave it behind.
-  const size_t fits = width - 1;
-  if (!where.empty() && line.size() + 8 < fits) {
+  const size_t fits = std::max<size_t>(width, 2) - 1;
+  const std::string in = ", in ";
+  if (!where.empty() && line.size() + in.size() + 4 <= fits) {
     std::string place = where;
-    const size_t room = fits - line.size() - 4;
+    const size_t room = fits - line.size() - in.size();
     if (place.size() > room) place = "..." + place.substr(place.size() - (room - 3));
-    line += ", in " + place;
+    line += in + place;
   }
   if (line.size() > fits) line.resize(fits);
   return line;

@@ -42,6 +42,7 @@ struct walk {
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
   int64_t files_met = 0;  // ".mp3" entries that are no folders, as the scout counts them
+  bool wound_down = false;  // the callback asked to stop
 };
 
 // True once a stop was requested; from then on the whole walk stops.
@@ -123,6 +124,7 @@ int walk_folder(const std::string& dir, const folder_rules::listing& here, chang
     if (folder_rules::has_mp3_extension(e.name)) {
       if (!offer(path, here, e, w)) break;
       if (cb != nullptr && cb(g_files_new, g_level, e.name.c_str(), dir.c_str(), hwnd) == 0) {
+        w.wound_down = true;
         // The walk is winding down: what would be hashed ahead would mostly go unused.
         if (w.ahead) w.ahead->halt();
         break;
@@ -157,12 +159,13 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   walk w;
   const bool outermost = g_level == 0;
   std::unique_ptr<tree_count::counter> count;
+  const bool count_tree = outermost && g_count_tree;
   if (outermost) {
     walk_report::begin();
     walk_progress::begin();
     // Without memory for counting, the walk goes on without totals.
     try {
-      if (g_count_tree && !stop_noticed())
+      if (count_tree && !stop_noticed())
         count = std::make_unique<tree_count::counter>(dir, &walk_stop::request());
     } catch (const std::bad_alloc&) {
     }
@@ -180,6 +183,9 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   const int result = descend(dir, nullptr, "", cb, hwnd, w);
   if (outermost) {
     count.reset();
+    // A count still under way (a walk through listed files may end first) gives way to
+    // what the walk met; a stopped walk keeps the totals counted so far.
+    if (count_tree && !g_stop_noticed && !w.wound_down) walk_progress::walked_whole();
     g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
     w.ahead.reset();
     // The request this walk stopped for is used up; the next walk runs as usual.

@@ -58,7 +58,8 @@ void counter::run(std::string root) {
                count_folder(root, top, nullptr, &guard);
   } catch (const std::bad_alloc&) {
   }
-  walk_progress::counted(files_, bytes_, complete);
+  // A count stopped by its walk says nothing more: the walk sets the totals it met.
+  if (!stopping_.load()) walk_progress::counted(files_, bytes_, complete);
 }
 
 // The walk's rules, as the scout follows them; false once the count is to stop.

@@ -24,7 +24,7 @@ class counter {
   // walk_progress as they grow. Nothing is counted when no thread can be started. Throws
   // std::bad_alloc when the listed paths cannot be noted.
   counter(const std::string& root, const walk_stop::flag* stop);
-  // Stops the count where it is and waits for its thread.
+  // Stops the count where it is and waits for its thread; from then on it reports nothing.
   ~counter();
   counter(const counter&) = delete;
   counter& operator=(const counter&) = delete;

@@ -37,6 +37,11 @@ void counted(uint64_t files, uint64_t bytes, bool complete) {
   g_counted.store(complete, std::memory_order_release);
 }
 
+void walked_whole() {
+  counted(g_files_done.load(std::memory_order_relaxed), g_bytes_done.load(std::memory_order_relaxed),
+          true);
+}
+
 }  // namespace walk_progress
 
 void mp3db_get_walk_progress(mp3db_walk_progress* progress) {

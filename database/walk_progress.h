@@ -14,6 +14,8 @@ void begin();
 void file_passed(int64_t bytes_read);
 // The totals a count made ahead, when it has got this far; complete: it covered all.
 void counted(uint64_t files, uint64_t bytes, bool complete);
+// A walk went through its whole tree: what it met are the totals.
+void walked_whole();
 
 }  // namespace walk_progress
 
