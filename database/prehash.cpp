@@ -770,8 +770,10 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
       window_.pop_front();
       return false;
     }
-    // Being dealt with by another thread: rather than idle, take a later file meanwhile.
-    std::shared_ptr<item> next = may_help ? first_claimable_locked(1) : nullptr;
+    // Being dealt with by another thread: rather than idle, take a later file meanwhile
+    // (listed ones always: a look is quicker than being woken).
+    std::shared_ptr<item> next = first_claimable_locked(1);
+    if (next && !next->look_only && !may_help) next = nullptr;
     if (next && !stop_requested()) {
       if (next->look_only) {
         look_at_run_locked(1, lock);
