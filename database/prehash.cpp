@@ -714,7 +714,7 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
   auto pos = std::find_if(window_.begin(), window_.end(),
                           [&](const std::shared_ptr<item>& it) { return it->path == path; });
   while (pos == window_.end()) {
-    if (order < 0) return false;
+    if (order < 0 || halted_ || stopping_ || stop_requested()) return false;
     // Every file planned before this one was passed by the walk.
     std::erase_if(window_, [&](const std::shared_ptr<item>& it) {
       if (it->order >= order) return false;
@@ -728,16 +728,16 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
     if (plan_.empty()) {
       // A scout behind the walk is waited for: it lists faster than the walk can open files
       // itself, and soon plans ahead again.
-      if (scout_done_ || halted_ || stopping_ || stop_requested()) return false;
+      if (scout_done_) return false;
       planned_more_.wait(lock, [&] {
         return scout_done_ || halted_ || stopping_ || stop_requested() || !plan_.empty();
       });
-      continue;
+    } else {
+      // Files planned before this one are passed over as they are moved.
+      lock.unlock();
+      top_up();
+      lock.lock();
     }
-    lock.unlock();
-    top_up();
-    lock.lock();
-    if (window_.empty()) return false;  // halted, or out of memory
     pos = std::find_if(window_.begin(), window_.end(),
                        [&](const std::shared_ptr<item>& it) { return it->path == path; });
   }
