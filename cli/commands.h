@@ -23,6 +23,7 @@ int run_clean(const console& out);
 // and their entries from the database.
 int run_delete(const std::vector<std::string>& files, cleanup::removal_method method,
                const console& out);
+int run_verify(database_session& session, const console& out);
 
 enum class dupes_format { text, json, nul_separated };
 struct dupes_options {

@@ -106,11 +106,12 @@ int run_command(const CLI::App& command, const command_line& args, const console
   database_session session(args.db);
   // Commands that change the database lock it before loading; those that only read do not.
   const bool changes = name == "scan" || name == "add" || name == "clean" || name == "delete" ||
-                       (name == "prune" && !args.dry_run);
+                       name == "verify" || (name == "prune" && !args.dry_run);
   if (changes && !session.lock_for_change(out, args.wait_seconds)) return kExitFailure;
   if (!session.load(out)) return kExitFailure;
   // Commands that only read keep the default signals: Ctrl-C ends them at once.
-  if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune") {
+  if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune" ||
+      name == "verify") {
     catch_interrupts();
   }
 
@@ -121,6 +122,8 @@ int run_command(const CLI::App& command, const command_line& args, const console
     status = run_add(args.paths, out);
   } else if (name == "clean") {
     status = run_clean(out);
+  } else if (name == "verify") {
+    status = run_verify(session, out);
   } else if (name == "delete") {
     status = run_delete(args.paths, method, out);
   } else if (name == "dupes") {
@@ -205,6 +208,14 @@ int main(int argc, char** argv) {
   add->add_option("FILE", args.paths, "Files to add")->required();
 
   app.add_subcommand("clean", "Drop the entries of files that can no longer be read");
+
+  CLI::App* verify =
+      app.add_subcommand("verify", "Read every listed file again and note changed content");
+  verify->footer(
+      "An entry whose file now holds other audio gets its new digest (and leaves its old\n"
+      "group); \"changed: PATH\" is written to standard output for each. Files that can no\n"
+      "longer be read are named on standard error and keep their entries. Ctrl-C stops the\n"
+      "check; what was updated before the stop is saved.");
 
   CLI::App* del =
       app.add_subcommand("delete", "Move files to the trash and drop them from the database");

@@ -1,80 +1,29 @@
-// scan: adds folder trees with the library's walk, showing progress on standard error.
+// scan: adds folder trees with the library's walk, showing its progress on standard error.
 #include <errno.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
+#include "cli/progress_line.h"
+#include "cli/read_failure.h"
 #include "database/mp3_db.h"
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-// Progress of one walk. On a terminal one line rewrites itself; anywhere else (a log, a
-// pipe) a plain line is written now and then, so logs stay readable.
-class scan_progress {
- public:
-  explicit scan_progress(bool quiet) : quiet_(quiet), on_terminal_(isatty(STDERR_FILENO) == 1) {}
-
-  void show(int files_added, const char* folder) {
-    if (quiet_) return;
-    clock_type::time_point now = clock_type::now();
-    if (now - last_ < (on_terminal_ ? std::chrono::milliseconds(100) : std::chrono::seconds(1))) {
-      return;
-    }
-    last_ = now;
-    if (on_terminal_) {
-      std::string line = "scanning: " + std::to_string(files_added) + " files added, in ";
-      std::string where = printable(folder);
-      size_t room = terminal_width() > line.size() + 4 ? terminal_width() - line.size() - 1 : 4;
-      if (where.size() > room) where = "..." + where.substr(where.size() - (room - 3));
-      fprintf(stderr, "\r\033[K%s%s", line.c_str(), where.c_str());
-      line_open_ = true;
-    } else {
-      fprintf(stderr, "varnelo-cli: scanning: %d files added, in %s\n", files_added,
-              printable(folder).c_str());
-    }
-  }
-
-  // Ends the rewritten line before any other message.
-  void finish() {
-    if (line_open_) fputs("\r\033[K", stderr);
-    line_open_ = false;
-  }
-
- private:
-  static size_t terminal_width() {
-    struct winsize ws = {};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 80;
-  }
-
-  bool quiet_;
-  bool on_terminal_;
-  bool line_open_ = false;
-  clock_type::time_point last_{};
-};
-
-// The walk's callback; the window handle slot carries the progress display. A stop
-// request reaches the walk itself (it stops at once); the 0 answered here stands for it
-// only should the walk ever miss it.
+// The walk's callback; the window handle slot carries the progress line. A stop request
+// reaches the walk itself (it stops at once); the 0 answered here stands for it only should
+// the walk ever miss it.
 int on_walk_progress(int files_new, int level, const char*, const char* dir, window_handle hwnd) {
   if (interrupted()) return 0;
-  if (level != -1) static_cast<scan_progress*>(hwnd)->show(files_new, dir);
+  if (level != -1) {
+    static_cast<progress_line*>(hwnd)->tick(dir, [&] {
+      return "scanning: " + std::to_string(files_new) + " files added, in " + dir;
+    });
+  }
   return 1;
-}
-
-// Why a file of a walk was left out, in words.
-std::string file_reason(int error_number) {
-  if (error_number == EINVAL) return "not a regular file";
-  if (error_number == EFBIG) return "larger than 2 GiB";
-  return reason_of(error_number);
 }
 
 std::string plural(uint32_t n, const char* one, const char* many) {
@@ -90,7 +39,7 @@ void report_left_out(const std::string& folder, const console& out) {
     const mp3db_walk_problem& p = report.problems[i];
     out.warning("%s: %s", out.shown(p.path).c_str(),
                 p.is_folder ? ("cannot list folder: " + reason_of(p.error_number)).c_str()
-                            : ("cannot read: " + file_reason(p.error_number)).c_str());
+                            : ("cannot read: " + read_failure(p.error_number)).c_str());
   }
   const uint32_t total = report.folders_unlisted + report.files_unread;
   out.warning("scan of %s left out %s and %s%s", out.shown(folder).c_str(),
@@ -127,7 +76,9 @@ int run_scan(const std::vector<std::string>& folders, const console& out) {
       continue;
     }
     uint32_t before = file_getfilenum();
-    scan_progress progress(out.quiet());
+    progress_line progress("scanning", out.quiet());
+    // The totals cost the walk a second listing: only a line that shows them asks for it.
+    mp3db_set_walk_count(progress.on_terminal() ? 1 : 0);
     // add_directory trims a trailing separator in place, so it gets a writable copy.
     std::string buffer = folder;
     add_directory(buffer.data(), on_walk_progress, &progress);

@@ -30,23 +30,31 @@ bool stop_requested(const walk_stop::flag* stop) {
   return stop != nullptr && stop->load(std::memory_order_acquire);
 }
 
-// The content digest of the open file: the one computed ahead when it was computed from the
-// file exactly as it is now, else one computed here. Throws std::bad_alloc when the buffer
-// cannot have its memory.
-bool content_digest(int fd, const char* path, const platform::file_state& now,
+// How recent a look at a listed file must be to stand for opening it now.
+constexpr int64_t kLookStaysTrueNs = 1'000'000'000;
+
+// Whether another thread found the file listed and openable, just now: then the walk need
+// not open it, which is most of what a walk through listed files costs.
+bool seen_listed_and_openable(const prehash::outcome& early) {
+  return early.listed && early.listed_mark == tables::paths_dropped() && early.opened &&
+         prehash::steady_ns() - early.seen_at < kLookStaysTrueNs;
+}
+
+// The content digest of the open file: the one computed ahead (early, when offered) when it
+// was computed from the file exactly as it is now, else one computed here. Throws
+// std::bad_alloc when the buffer cannot have its memory.
+bool content_digest(int fd, const platform::file_state& now, const prehash::outcome* early,
                     prehash::pipeline* ahead, audio_region::read_buffer& buffer,
                     const walk_stop::flag* stop, unsigned char digest[16]) {
-  prehash::outcome early;
-  const bool offered = ahead != nullptr && ahead->take(path, buffer, &early);
-  const bool current = offered && early.trusted && early.state == now;
+  const bool current = early != nullptr && early->trusted && early->state == now;
   // A digest computed ahead is taken; where there was none, the file is looked at here,
   // which tells a file without audio bytes from one whose read failed or was stopped.
-  if (current && early.has_digest) {
+  if (current && early->has_digest) {
     ahead->note_used();
-    std::copy(early.digest, early.digest + 16, digest);
+    std::copy(early->digest, early->digest + 16, digest);
     return true;
   }
-  if (offered && !current) ahead->note_rejected();
+  if (early != nullptr && !current && !early->listed) ahead->note_rejected();
   if (ahead != nullptr) ahead->note_hashed_on_caller();
   return audio_region::digest_file(fd, now.size, buffer, digest, stop);
 }
@@ -57,6 +65,12 @@ namespace adding {
 
 add_outcome add_file(const char* path, const file_place* place, prehash::pipeline* ahead,
                      audio_region::read_buffer& buffer, const walk_stop::flag* stop) {
+  prehash::outcome early;
+  const bool offered =
+      ahead != nullptr && ahead->take(path, buffer, &early, place != nullptr ? place->order : -1);
+  // Otherwise (not looked at ahead, or found unopenable) the file is opened here, so that
+  // one that cannot be is warned of as ever.
+  if (offered && seen_listed_and_openable(early)) return {};
   platform::file_state now;
   // The descriptor stays open for the digest, so that the size recorded and the bytes
   // digested come from the file that was found here.
@@ -76,7 +90,8 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   unsigned char digest[16];
   bool has_digest;
   try {
-    has_digest = content_digest(fd.get(), path, now, ahead, buffer, stop, digest);
+    has_digest =
+        content_digest(fd.get(), now, offered ? &early : nullptr, ahead, buffer, stop, digest);
   } catch (const std::bad_alloc&) {
     db_print("Warning file not read:%s\n", path);
     return {result::unreadable, ENOMEM};
@@ -84,7 +99,8 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   if (stop_requested(stop)) return {result::stopped};
   if (!has_digest) {
     const bool had_audio = audio_region::find(fd.get(), now.size).digestible;
-    return had_audio ? add_outcome{result::unreadable, EIO} : add_outcome{};
+    return had_audio ? add_outcome{result::unreadable, EIO, now.size}
+                     : add_outcome{result::passed_over, 0, now.size};
   }
 
   auto* entry = static_cast<fileentry*>(malloc(sizeof(fileentry)));
@@ -101,7 +117,7 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   int32_t hashid = tables::find_hash(digest);
   entry->hashid = hashid != -1 ? hashid : tables::append_hash(digest);
   tables::append_file(entry);
-  return {result::added};
+  return {result::added, 0, now.size};
 }
 
 int scan_hashers() {

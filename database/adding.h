@@ -2,6 +2,8 @@
 #ifndef VARNELO_DATABASE_ADDING_H_
 #define VARNELO_DATABASE_ADDING_H_
 
+#include <stdint.h>
+
 #include <optional>
 
 #include "database/audio_region.h"
@@ -12,10 +14,12 @@
 namespace adding {
 
 // Where a walk met the file: its folder, open, and its name there. Opening it by these
-// needs no path, so depth does not matter.
+// needs no path, so depth does not matter. order: how many ".mp3" files that are no
+// folders the walk met before it (-1 when not told), as the pipeline numbers them.
 struct file_place {
   int folder;
   const char* name;
+  int64_t order = -1;
 };
 
 enum class result {
@@ -26,7 +30,8 @@ enum class result {
 };
 struct add_outcome {
   result what = result::passed_over;
-  int error = 0;  // errno value for unreadable
+  int error = 0;           // errno value for unreadable
+  int64_t bytes_read = 0;  // the file's size, when it was read for its digest
 };
 
 // file_add, opening the file at place when given (else by path, of any length) and taking

@@ -15,6 +15,8 @@
 #include "database/adding.h"
 #include "database/folder_rules.h"
 #include "database/mp3_db.h"
+#include "database/tree_count.h"
+#include "database/walk_progress.h"
 #include "database/walk_report.h"
 #include "database/walk_stop.h"
 #include "platform/platform.h"
@@ -27,6 +29,7 @@ int g_files_new = 0;
 int g_level = 0;
 // Whether a walk on the stack has noticed a stop request; the outermost one uses it up.
 bool g_stop_noticed = false;
+bool g_count_tree = false;
 prehash::counters g_last_counters;
 
 // What one add_directory call from outside keeps while it descends. Nothing in it
@@ -38,6 +41,8 @@ struct walk {
   folder_rules::folder_guard guard;
   std::unique_ptr<prehash::pipeline> ahead;
   audio_region::read_buffer buffer;
+  int64_t files_met = 0;  // ".mp3" entries that are no folders, as the scout counts them
+  bool wound_down = false;  // the callback asked to stop
 };
 
 // True once a stop was requested; from then on the whole walk stops.
@@ -88,9 +93,11 @@ int descend(const std::string& dir, const folder_rules::listing* parent, const s
 bool offer(const std::string& path, const folder_rules::listing& here,
            const platform::dir_entry& e, walk& w) {
   if (stop_noticed()) return false;
-  const adding::file_place place = {here.folder.get(), e.name.c_str()};
+  const adding::file_place place = {here.folder.get(), e.name.c_str(),
+                                    e.is_folder ? -1 : w.files_met++};
   const adding::add_outcome added =
       adding::add_file(path.c_str(), &place, w.ahead.get(), w.buffer, &walk_stop::request());
+  if (!e.is_folder) walk_progress::file_passed(added.bytes_read);
   switch (added.what) {
     case adding::result::added:
       ++g_files_new;
@@ -117,13 +124,14 @@ int walk_folder(const std::string& dir, const folder_rules::listing& here, chang
     if (folder_rules::has_mp3_extension(e.name)) {
       if (!offer(path, here, e, w)) break;
       if (cb != nullptr && cb(g_files_new, g_level, e.name.c_str(), dir.c_str(), hwnd) == 0) {
+        w.wound_down = true;
         // The walk is winding down: what would be hashed ahead would mostly go unused.
         if (w.ahead) w.ahead->halt();
         break;
       }
     }
     platform::pump_events(hwnd);
-    if (w.ahead) w.ahead->top_up();
+    if (w.ahead) w.ahead->top_up_if_low();
   }
   if (g_stop_noticed && w.ahead) w.ahead->halt();
   if (cb != nullptr) cb(g_files_new, -1, "", dir.c_str(), hwnd);
@@ -141,6 +149,8 @@ prehash::counters last_walk_counters() { return g_last_counters; }
 // The walk pumps the window it was given between entries; the platform layer keeps the hook.
 void mp3db_set_event_pump(event_pump pump) { platform::set_event_pump(pump); }
 
+void mp3db_set_walk_count(int on) { g_count_tree = on != 0; }
+
 int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   if (dir == nullptr) return 0;
   size_t n = strlen(dir);
@@ -148,7 +158,18 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
 
   walk w;
   const bool outermost = g_level == 0;
-  if (outermost) walk_report::begin();
+  std::unique_ptr<tree_count::counter> count;
+  const bool count_tree = outermost && g_count_tree;
+  if (outermost) {
+    walk_report::begin();
+    walk_progress::begin();
+    // Without memory for counting, the walk goes on without totals.
+    try {
+      if (count_tree && !stop_noticed())
+        count = std::make_unique<tree_count::counter>(dir, &walk_stop::request());
+    } catch (const std::bad_alloc&) {
+    }
+  }
   const int hashers = adding::scan_hashers();
   // A walk started while another is on the stack hashes on the calling thread only.
   if (outermost && hashers > 1 && !stop_noticed()) {
@@ -161,6 +182,10 @@ int add_directory(char* dir, change_cb cb, window_handle hwnd) {
   }
   const int result = descend(dir, nullptr, "", cb, hwnd, w);
   if (outermost) {
+    count.reset();
+    // A count still under way (a walk through listed files may end first) gives way to
+    // what the walk met; a stopped walk keeps the totals counted so far.
+    if (count_tree && !g_stop_noticed && !w.wound_down) walk_progress::walked_whole();
     g_last_counters = w.ahead ? w.ahead->snapshot() : prehash::counters{};
     w.ahead.reset();
     // The request this walk stopped for is used up; the next walk runs as usual.

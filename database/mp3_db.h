@@ -241,7 +241,8 @@ void mp3db_set_lanes(mp3db_lanes lanes);
 // descent and each file's addition, and between the pieces of each file it reads) no folder
 // is entered and no file is added; each folder already entered still gets its
 // folder-finished call, and add_directory returns what was added until then. Safe to call
-// from a signal handler or another thread. Only folder walks look at the request. It is
+// from a signal handler or another thread. Only folder walks and file_verifydb look at the
+// request (file_verifydb as at each file and between the pieces it reads). It is
 // used up by the outermost walk that stops for it (cleared as that walk returns), so the
 // walk after it runs as usual; a request that no walk noticed (made while none ran, or
 // after the walk's last look) stops the next walk before it enters its folder. The
@@ -269,5 +270,50 @@ struct mp3db_walk_report {
 // outermost walk begins. Folders met again or on kernel file systems, files already listed
 // and files without audio bytes are left out on purpose and are not counted.
 void mp3db_get_walk_report(mp3db_walk_report* report);
+
+// ---- How far a long walk or check has come ----
+
+// The progress of the outermost folder walk under way (or of file_verifydb), for showing
+// how long it will take. Bytes are those there are to read: files a walk finds listed are
+// only looked at, and count as files but not as bytes.
+struct mp3db_walk_progress {
+  uint64_t files_done;   // ".mp3" files (not folders) passed so far, whatever became of them
+  uint64_t bytes_done;   // bytes read so far for digests
+  uint64_t files_total;  // ".mp3" files counted ahead so far
+  uint64_t bytes_total;  // bytes of those, not listed when the walk began, counted so far
+  int counted;           // 1 once the count covers the whole tree: the totals are final
+};
+// Whether a folder walk counts its tree ahead of itself, files and bytes, in a thread of its
+// own, for the totals of mp3db_walk_progress (0, the default: no count, the totals stay 0).
+// The count lists the tree once more and looks up the size of every file not listed.
+void mp3db_set_walk_count(int on);
+// Fills *progress for the walk or check under way (from its callback), or the last one.
+void mp3db_get_walk_progress(mp3db_walk_progress* progress);
+
+// ---- Checking listed files against their content ----
+
+// What file_verifydb found for one entry.
+enum mp3db_verified {
+  mp3db_verified_same = 0,        // the content and size as listed
+  mp3db_verified_changed = 1,     // other audio: the entry now holds its new digest and size
+  mp3db_verified_resized = 2,     // the same audio in a file of another size (other tags):
+                                  // the entry now holds its new size
+  mp3db_verified_unreadable = 3,  // cannot be opened or read whole: the entry is kept as it was
+  mp3db_verified_no_audio = 4,    // can be read but holds no audio bytes: the entry is kept
+};
+// Called by file_verifydb for each entry once its file was read, in the order of the table:
+// the entry's index, what was found (an mp3db_verified), why a file could not be read (an
+// errno value as in mp3db_walk_problem, else 0), and the context given. Returns nonzero to
+// go on, 0 to stop.
+using verify_cb = int (*)(uint32_t index, int verified, int error_number, void* context);
+// Reads every listed file again, as a folder walk reads (its workers, lanes and read-ahead,
+// see mp3db_set_scan_workers), and gives each entry whose audio changed the hash entry of its
+// new digest, appending one for a digest not yet listed (hash entries are never removed),
+// and its new size; an entry whose file cannot be read stays as it was. Entries keep their
+// places, so the file table's order is unchanged. cb may be null. Stops at once on
+// mp3db_request_stop (using the request up) or when cb returns 0. Returns the number of
+// entries changed (changed and resized). The progress is that of mp3db_get_walk_progress,
+// its totals known from the start.
+int file_verifydb(verify_cb cb, void* context);
 
 #endif  // VARNELO_DATABASE_MP3_DB_H_

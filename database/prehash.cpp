@@ -1,11 +1,14 @@
-// The scout, the workers and the hand-over of digests to the folder walk.
+// The scout, the reader, the workers and the hand-over of outcomes to the calling thread.
 #include "database/prehash.h"
 
+#include <errno.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
 #include <new>
 #include <system_error>
+#include <tuple>
 
 #include "database/lane_hashing.h"
 #include "database/tables.h"
@@ -14,9 +17,22 @@ namespace prehash {
 
 namespace {
 
-// How many planned paths the scout may keep ahead of the calling thread.
+// How many planned paths the scout may keep ahead of the calling thread, and how many it
+// hands over at once.
 constexpr size_t kPlanLimit = 4096;
+constexpr size_t kPlanBatch = 64;
+// How many listed files a thread looks at in one go: one lock for all, not one each.
+constexpr size_t kLookRun = 32;
 constexpr int64_t kSecondNs = 1'000'000'000;
+// How many bytes the reader has the system read ahead of the hashers: enough to keep a
+// disk's queue full while they digest, little enough to stay in the cache until used.
+constexpr int64_t kReadAheadBytes = int64_t{64} << 20;
+// How many files the reader may hold open for the hashers at once (fewer where the
+// descriptor limit is low).
+constexpr size_t kOpenAheadFiles = 128;
+// The reader opens this many files at most before it has them read, in the order of the
+// disk; it starts a batch once a quarter of its budget is free again.
+constexpr size_t kBatchFiles = 32;
 
 // How long a file must have been left alone before its read for any later change to show
 // in its timestamps. Within one tick of the clock that stamps them, a second change leaves
@@ -27,11 +43,13 @@ int64_t settle_ns(const platform::file_state& s) {
   return fine ? kSecondNs / 10 : 3 * kSecondNs;
 }
 
-int64_t now_ns() {
+int64_t clock_ns(clockid_t clock) {
   struct timespec t;
-  clock_gettime(CLOCK_REALTIME, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  clock_gettime(clock, &t);
+  return static_cast<int64_t>(t.tv_sec) * kSecondNs + t.tv_nsec;
 }
+
+int64_t now_ns() { return clock_ns(CLOCK_REALTIME); }
 
 // Whether a digest of fd, opened at started in state before, can stand for the file:
 // it was not changed while it was read, nor too shortly before.
@@ -47,30 +65,90 @@ size_t lane_window(int hashers, std::optional<md5_lanes_path> lanes) {
   return static_cast<size_t>(2 * md5_lanes_width(*lanes) * hashers);
 }
 
+// Descriptors the reader may keep: an eighth of what the process may open.
+size_t open_ahead_limit() {
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+    return kOpenAheadFiles;
+  return std::clamp<size_t>(static_cast<size_t>(files.rlim_cur / 8), 1, kOpenAheadFiles);
+}
+
+outcome unopened(int error) {
+  outcome o;
+  o.error = error;
+  o.seen_at = steady_ns();
+  return o;
+}
+
 }  // namespace
+
+int64_t steady_ns() { return clock_ns(CLOCK_MONOTONIC); }
+
+bool opened_file::open(const char* path) {
+  started = now_ns();
+  fd = platform::open_regular_fd(path, &state);
+  return static_cast<bool>(fd);
+}
+
+outcome opened_file::digest(audio_region::read_buffer& buffer,
+                            const walk_stop::flag* stop) const {
+  outcome o;
+  o.opened = true;
+  o.seen_at = steady_ns();
+  o.state = state;
+  o.has_digest = audio_region::digest_file(fd.get(), state.size, buffer, o.digest, stop);
+  o.trusted = trusted(fd.get(), state, started);
+  return o;
+}
 
 outcome hash_file(const char* path, audio_region::read_buffer& buffer,
                   const walk_stop::flag* stop) {
-  outcome o;
-  const int64_t started = now_ns();
-  platform::file_state before;
-  platform::unique_fd fd = platform::open_regular_fd(path, &before);
-  if (!fd) return o;
-  o.state = before;
-  o.has_digest = audio_region::digest_file(fd.get(), before.size, buffer, o.digest, stop);
-  o.trusted = trusted(fd.get(), before, started);
-  return o;
+  opened_file f;
+  if (!f.open(path)) return unopened(errno);
+  return f.digest(buffer, stop);
+}
+
+pipeline::pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop,
+                   bool look_at_listed)
+    : look_at_listed_(look_at_listed), stop_(stop) {
+  open_ahead_limit_ = open_ahead_limit();
+  window_limit_ = static_cast<size_t>(4 + 4 * std::max(hashers, 1)) +
+                  lane_window(hashers, lanes) + open_ahead_limit_;
+  lanes_ = hashers > 1 && lanes && md5_lanes_available(*lanes);
 }
 
 pipeline::pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes,
                    const walk_stop::flag* stop)
-    : window_limit_(static_cast<size_t>(4 + 4 * std::max(hashers, 1)) +
-                    lane_window(hashers, lanes)),
-      stop_(stop) {
-  lanes_ = hashers > 1 && lanes && md5_lanes_available(*lanes);
+    : pipeline(hashers, lanes, stop, true) {
+  start(hashers, lanes, root, nullptr);
+}
+
+pipeline::pipeline(std::shared_ptr<const std::vector<std::string>> files, int hashers,
+                   std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop)
+    : pipeline(hashers, lanes, stop, false) {
+  start(hashers, lanes, std::string(), std::move(files));
+}
+
+void pipeline::start(int hashers, std::optional<md5_lanes_path> lanes, std::string root,
+                     std::shared_ptr<const std::vector<std::string>> files) {
   // A thread that cannot be started leaves its share to the others and the caller.
   try {
-    scout_ = std::thread(&pipeline::scout_main, this, root);
+    if (!files) {
+      scout_ = std::thread(&pipeline::scout_main, this, std::move(root));
+    } else {
+      scout_ = std::thread(&pipeline::list_main, this, std::move(files));
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reader_running_ = true;
+    }
+    try {
+      reader_ = std::thread(&pipeline::reader_main, this);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reader_running_ = false;
+      throw;
+    }
     // With lanes the calling thread only appends entries and mostly waits, so every
     // hasher gets a lane worker of its own; without them the caller hashes too.
     const int threads = lanes_ ? hashers : hashers - 1;
@@ -84,6 +162,7 @@ pipeline::pipeline(const std::string& root, int hashers, std::optional<md5_lanes
   } catch (const std::system_error&) {
   } catch (const std::bad_alloc&) {
   }
+  if (!scout_.joinable()) scout_done();
 }
 
 pipeline::~pipeline() {
@@ -93,20 +172,45 @@ pipeline::~pipeline() {
   }
   work_ready_.notify_all();
   plan_room_.notify_all();
+  read_room_.notify_all();
   if (scout_.joinable()) scout_.join();
+  if (reader_.joinable()) reader_.join();
   for (std::thread& t : workers_) t.join();
 }
 
 // ---- The scout ----
 
 void pipeline::scout_main(std::string root) {
-  // A scout without memory stops planning; the walk hashes what was not planned itself.
+  // A scout without memory stops planning; the walk deals with what was not planned itself.
   try {
     folder_rules::folder_guard guard;
     folder_rules::listing top;
     if (folder_rules::enter_chosen(root, &top)) scout_folder(root, top, nullptr, &guard);
   } catch (const std::bad_alloc&) {
   }
+  scout_done();
+}
+
+void pipeline::list_main(std::shared_ptr<const std::vector<std::string>> files) {
+  try {
+    std::vector<planned> found;
+    for (const std::string& path : *files) {
+      if (!scout_may_go_on()) break;
+      found.push_back({path, false, 0});
+      if (found.size() == kPlanBatch && !plan(found)) break;
+    }
+    if (!found.empty()) plan(found);
+  } catch (const std::bad_alloc&) {
+  }
+  scout_done();
+}
+
+void pipeline::scout_done() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scout_done_ = true;
+  }
+  planned_more_.notify_all();
 }
 
 bool pipeline::scout_may_go_on() {
@@ -122,61 +226,85 @@ bool pipeline::scout_may_go_on() {
 bool pipeline::scout_folder(const std::string& dir, folder_rules::listing& here,
                             const platform::folder_id* parent, folder_rules::folder_guard* guard) {
   if (!guard->enter(here.folder.get(), here.id, parent)) return true;
+  // Files are planned a run at a time (and before each descent, to keep the walk's order):
+  // a lock taken per file would cost the scout its lead over a walk through listed files.
+  std::vector<planned> found;
   for (const platform::dir_entry& e : here.entries) {
     if (!scout_may_go_on()) return false;
-    std::string path = folder_rules::join(dir, e.name);
     if (e.is_folder) {
+      if (!found.empty() && !plan(found)) return false;
       folder_rules::listing below;
       if (folder_rules::enter_at(here.folder.get(), e.name, &below) &&
-          !scout_folder(path, below, &here.id, guard))
+          !scout_folder(folder_rules::join(dir, e.name), below, &here.id, guard))
         return false;
     } else if (folder_rules::has_mp3_extension(e.name)) {
-      if (!plan(std::move(path))) return false;
+      found.push_back({folder_rules::join(dir, e.name), e.is_regular, 0});
+      if (found.size() == kPlanBatch && !plan(found)) return false;
     }
   }
+  return found.empty() || plan(found);
+}
+
+// Appends found to the plan (emptying it), numbering the files in walk order.
+bool pipeline::plan(std::vector<planned>& found) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    plan_room_.wait(lock, [&] { return stopping_ || halted_ || plan_.size() < kPlanLimit; });
+    if (stopping_ || halted_) return false;
+    for (planned& p : found) {
+      p.order = static_cast<int64_t>(counts_.planned++);
+      plan_.push_back(std::move(p));
+    }
+    note_sizes_locked();
+  }
+  found.clear();
+  planned_more_.notify_all();
   return true;
 }
 
-bool pipeline::plan(std::string path) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  plan_room_.wait(lock, [&] { return stopping_ || halted_ || plan_.size() < kPlanLimit; });
-  if (stopping_ || halted_) return false;
-  plan_.push_back(std::move(path));
-  ++counts_.planned;
-  return true;
-}
-
-// ---- Handing files to the hashers ----
+// ---- Handing files to the threads ----
 
 void pipeline::top_up() {
-  std::vector<std::string> batch;
+  std::vector<planned> batch;
   std::vector<std::shared_ptr<item>> fresh;
   uint64_t listed = 0;
+  bool to_read = false;
   try {
+    bool passed = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (halted_) return;
+      // Files the walk has already passed: planned by a scout that fell behind.
+      for (; !plan_.empty() && plan_.front().order < walk_order_; passed = true) plan_.pop_front();
       size_t room = window_limit_ > window_.size() ? window_limit_ - window_.size() : 0;
-      while (batch.size() < room && !plan_.empty()) {
-        batch.push_back(std::move(plan_.front()));
-        plan_.pop_front();
+      // Whole batches only: a walk that takes one file at a time would otherwise wake the
+      // threads once per file.
+      if (room >= std::min<size_t>(window_limit_ / 4, plan_.size())) {
+        while (batch.size() < room && !plan_.empty()) {
+          batch.push_back(std::move(plan_.front()));
+          plan_.pop_front();
+        }
       }
+      note_sizes_locked();
     }
+    if (passed || !batch.empty()) plan_room_.notify_one();
     if (batch.empty()) return;
-    plan_room_.notify_one();
-    // The tables belong to this thread, so the lookup is made outside the lock; the walk
-    // looks the path up again when it adds the file.
-    for (std::string& path : batch) {
-      if (tables::find_file(path.c_str()) != -1) {
-        ++listed;
-        continue;
-      }
+    // The tables belong to this thread, so the lookup is made outside the lock. What it
+    // found holds when the walk reaches the file unless a path was dropped meanwhile.
+    const uint64_t mark = tables::paths_dropped();
+    for (planned& p : batch) {
       auto it = std::make_shared<item>();
-      it->path = std::move(path);
+      it->look_only = look_at_listed_ && tables::find_file(p.path.c_str()) != -1;
+      it->listed_mark = mark;
+      listed += it->look_only ? 1 : 0;
+      to_read = to_read || !it->look_only;
+      it->regular = p.regular;
+      it->order = p.order;
+      it->path = std::move(p.path);
       fresh.push_back(std::move(it));
     }
   } catch (const std::bad_alloc&) {
-    // Without memory to plan ahead the walk goes on hashing on this thread alone.
+    // Without memory to plan ahead the walk goes on on this thread alone.
     halt();
     return;
   }
@@ -185,143 +313,368 @@ void pipeline::top_up() {
     counts_.skipped_listed += listed;
     if (halted_) return;
     for (auto& it : fresh) window_.push_back(std::move(it));
+    note_sizes_locked();
   }
   work_ready_.notify_all();
+  if (to_read) read_room_.notify_one();
 }
 
-std::shared_ptr<pipeline::item> pipeline::first_queued_locked(size_t from) {
+// Whether a thread may take the item now. Files to digest wait for the reader while it
+// runs, so that no hasher reads a file the reader has not yet put in the disk's order.
+bool pipeline::claimable(const item& it) const {
+  return it.state == status::queued && (it.look_only || it.advised || !reader_running_);
+}
+
+std::shared_ptr<pipeline::item> pipeline::first_claimable_locked(size_t from) {
   for (size_t i = from; i < window_.size(); ++i)
-    if (window_[i]->state == status::queued) return window_[i];
+    if (claimable(*window_[i])) return window_[i];
   return nullptr;
 }
 
-std::shared_ptr<pipeline::item> pipeline::claim_queued() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (stopping_ || stop_requested()) return nullptr;
-  std::shared_ptr<item> it = first_queued_locked(0);
-  if (it) it->state = status::running;
-  return it;
+// Keeps window_low_ telling whether top_up has files to move.
+void pipeline::note_sizes_locked() {
+  const size_t room = window_limit_ > window_.size() ? window_limit_ - window_.size() : 0;
+  window_low_.store(!plan_.empty() && room >= std::min<size_t>(window_limit_ / 4, plan_.size()),
+                    std::memory_order_relaxed);
 }
 
-// A file a hasher took but could not hash goes back for another hasher or the caller.
+// Marks the item taken, handing over the file the reader opened for it, if any.
+void pipeline::claim_locked(item& it, opened_file* file) {
+  it.state = status::running;
+  if (it.file.fd) {
+    --open_ahead_;
+    *file = std::move(it.file);
+    it.file = opened_file();
+    read_room_.notify_one();
+  }
+}
+
+// Looks at the listed files that can be taken from window position from on, up to
+// kLookRun of them in a row, with the lock released meanwhile.
+void pipeline::look_at_run_locked(size_t from, std::unique_lock<std::mutex>& lock) {
+  std::vector<std::shared_ptr<item>> run;
+  for (size_t i = from; i < window_.size() && run.size() < kLookRun; ++i) {
+    item& it = *window_[i];
+    if (!it.look_only) break;
+    if (!claimable(it)) continue;
+    it.state = status::running;
+    run.push_back(window_[i]);
+  }
+  std::vector<outcome> found(run.size());
+  lock.unlock();
+  // Files in a row mostly share their folder, which is then found once for all of them.
+  std::string dir;
+  platform::unique_fd folder;
+  for (size_t i = 0; i < run.size(); ++i) {
+    const std::string& path = run[i]->path;
+    const size_t cut = path.rfind(platform::kSeparator);
+    if (cut == std::string::npos || cut == 0) {
+      found[i] = look_at(*run[i]);
+      continue;
+    }
+    if (!folder || path.compare(0, cut, dir) != 0 || dir.size() != cut) {
+      dir.assign(path, 0, cut);
+      folder = platform::open_folder(dir.c_str());
+    }
+    if (!folder) {
+      found[i] = look_at(*run[i]);
+      continue;
+    }
+    const int error = platform::readable_regular_at(folder.get(), path.c_str() + cut + 1,
+                                                    run[i]->regular);
+    found[i].opened = error == 0;
+    found[i].error = error;
+    found[i].seen_at = steady_ns();
+  }
+  lock.lock();
+  for (size_t i = 0; i < run.size(); ++i) finish_locked(*run[i], found[i]);
+  counts_.looked_at += run.size();
+}
+
+// Claims the first file to digest that can be taken, looking at the listed files met on
+// the way. Null when there is none (with wait, once the pipeline is stopping).
+std::shared_ptr<pipeline::item> pipeline::claim_to_digest(opened_file* file, bool wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (wait ? !wait_for_work(lock) : stopping_ || stop_requested()) return nullptr;
+    size_t i = 0;
+    while (i < window_.size() && !claimable(*window_[i])) ++i;
+    if (i == window_.size()) return nullptr;
+    std::shared_ptr<item> it = window_[i];
+    if (!it->look_only) {
+      claim_locked(*it, file);
+      return it;
+    }
+    look_at_run_locked(i, lock);
+  }
+}
+
+// What the reader holds for an item is given up.
+void pipeline::forget_locked(item& it) {
+  // Only a change of the reader's budget wakes it: a walk through listed files must not.
+  const bool freed = it.ahead_bytes != 0 || it.file.fd;
+  bytes_ahead_ -= it.ahead_bytes;
+  it.ahead_bytes = 0;
+  if (it.file.fd) {
+    --open_ahead_;
+    it.file = opened_file();
+  }
+  if (freed) read_room_.notify_one();
+}
+
+// The item leaves the window.
+void pipeline::drop_locked(const std::shared_ptr<item>& it) {
+  it->gone = true;
+  forget_locked(*it);
+}
+
+// A file a hasher took but could not digest goes back for another hasher or the caller,
+// which open it themselves.
 void pipeline::requeue(const std::shared_ptr<item>& it) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     it->state = status::queued;
+    it->advised = true;
   }
   item_done_.notify_all();
   work_ready_.notify_all();
 }
 
-void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& result) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  it->result = result;
-  it->state = status::done;
-  ++counts_.hashed_ahead;
+void pipeline::finish_locked(item& it, const outcome& result) {
+  it.result = result;
+  it.state = status::done;
+  forget_locked(it);
   item_done_.notify_all();
 }
 
-// Hashes a queued item with the lock released; the item may leave the window meanwhile,
-// and its result is then simply dropped with it. False, with the item queued again, when
-// the buffer could not have its memory.
-bool pipeline::hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
-                         std::unique_lock<std::mutex>& lock) {
-  it->state = status::running;
+void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  finish_locked(*it, result);
+  if (it->look_only) {
+    ++counts_.looked_at;
+  } else {
+    ++counts_.hashed_ahead;
+  }
+}
+
+outcome pipeline::look_at(const item& it) const {
+  const int error = platform::readable_regular(it.path.c_str(), it.regular);
+  outcome o;
+  o.opened = error == 0;
+  o.error = error;
+  o.seen_at = steady_ns();
+  return o;
+}
+
+// Digests a claimable item with the lock released; the item may leave the window
+// meanwhile, and its outcome is then simply dropped with it. False, with the item queued
+// again, when the buffer could not have its memory.
+bool pipeline::process_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
+                            std::unique_lock<std::mutex>& lock) {
+  opened_file file;
+  claim_locked(*it, &file);
   lock.unlock();
   outcome result;
-  bool hashed = true;
+  bool done = true;
   try {
-    result = hash_file(it->path.c_str(), buffer, stop_);
+    if (file.fd || file.open(it->path.c_str())) {
+      result = file.digest(buffer, stop_);
+    } else {
+      result = unopened(errno);
+    }
   } catch (const std::bad_alloc&) {
-    hashed = false;
+    done = false;
   }
   lock.lock();
-  it->state = hashed ? status::done : status::queued;
-  if (hashed) it->result = result;
+  if (done) {
+    finish_locked(*it, result);
+  } else {
+    it->state = status::queued;
+    it->advised = true;
+    item_done_.notify_all();
+    work_ready_.notify_all();
+  }
+  return done;
+}
+
+// ---- The reader ----
+
+// Room for a batch: a quarter of the budget free, or nothing ahead at all (a file larger
+// than the budget, or a descriptor limit too low for a quarter batch).
+bool pipeline::may_read_ahead_locked() {
+  if (open_ahead_ == 0 && bytes_ahead_ <= 0) return true;
+  return open_ahead_ + kBatchFiles / 4 <= open_ahead_limit_ &&
+         bytes_ahead_ <= kReadAheadBytes - kReadAheadBytes / 4;
+}
+
+std::shared_ptr<pipeline::item> pipeline::next_to_read_ahead_locked() {
+  for (const std::shared_ptr<item>& it : window_)
+    if (!it->look_only && !it->advised && it->state == status::queued) return it;
+  return nullptr;
+}
+
+// Opens the next files to digest a batch at a time, has the system read each whole (the
+// tag probes look at both ends, the digest at what lies between) in the order the files
+// lie on the disk, and hands them to the hashers open.
+void pipeline::reader_main() {
+  try {
+    std::vector<read_ahead_file> batch;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      read_room_.wait(lock, [&] {
+        return stopping_ || (!halted_ && !stop_requested() && may_read_ahead_locked() &&
+                             next_to_read_ahead_locked() != nullptr);
+      });
+      if (stopping_) break;
+      batch.clear();
+      int64_t bytes = 0;
+      while (batch.size() < kBatchFiles && open_ahead_ + batch.size() < open_ahead_limit_ &&
+             bytes_ahead_ + bytes < kReadAheadBytes && !stop_requested()) {
+        std::shared_ptr<item> it = next_to_read_ahead_locked();
+        if (!it) break;
+        it->state = status::advising;
+        it->advised = true;
+        batch.push_back({it, opened_file(), 0, -1});
+        lock.unlock();
+        read_ahead_file& f = batch.back();
+        if (f.file.open(it->path.c_str())) {
+          f.place = platform::physical_offset(f.file.fd.get());
+          bytes += f.file.state.size;
+        } else {
+          f.error = errno;
+        }
+        lock.lock();
+      }
+      lock.unlock();
+      // Files whose place is unknown go by their inode, which on most file systems follows
+      // the order they were written in, as their data does.
+      std::stable_sort(batch.begin(), batch.end(), [](const read_ahead_file& a,
+                                                      const read_ahead_file& b) {
+        return std::make_tuple(a.file.state.device, a.place, a.file.state.inode) <
+               std::make_tuple(b.file.state.device, b.place, b.file.state.inode);
+      });
+      for (read_ahead_file& f : batch)
+        if (f.file.fd) platform::read_ahead(f.file.fd.get(), 0, f.file.state.size);
+      lock.lock();
+      release_batch_locked(batch);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  // From now on the hashers open the files themselves.
+  std::lock_guard<std::mutex> lock(mutex_);
+  reader_running_ = false;
+  for (const std::shared_ptr<item>& it : window_)
+    if (it->state == status::advising) it->state = status::queued;
+  work_ready_.notify_all();
   item_done_.notify_all();
-  if (!hashed) work_ready_.notify_all();
-  return hashed;
+}
+
+void pipeline::release_batch_locked(std::vector<read_ahead_file>& batch) {
+  for (read_ahead_file& f : batch) {
+    item& it = *f.it;
+    if (it.gone) continue;  // given up meanwhile: its file closes with the batch
+    ++counts_.read_ahead;
+    if (!f.file.fd) {
+      finish_locked(it, unopened(f.error));
+      continue;
+    }
+    it.state = status::queued;
+    it.ahead_bytes = f.file.state.size;
+    bytes_ahead_ += it.ahead_bytes;
+    ++open_ahead_;
+    it.file = std::move(f.file);
+  }
+  batch.clear();
+  work_ready_.notify_all();
+  item_done_.notify_all();
 }
 
 // ---- Workers ----
 
-// Waits until a file is queued (false once the pipeline is stopping). After a stop request
-// the queued files are left alone: the walk adds none of them.
+// Waits until a file can be taken (false once the pipeline is stopping). After a stop
+// request the queued files are left alone: the walk adds none of them.
 bool pipeline::wait_for_work(std::unique_lock<std::mutex>& lock) {
   work_ready_.wait(lock, [&] {
-    return stopping_ || (!stop_requested() && first_queued_locked(0) != nullptr);
+    return stopping_ || (!stop_requested() && first_claimable_locked(0) != nullptr);
   });
   return !stopping_;
 }
 
 void pipeline::worker_main() {
   audio_region::read_buffer buffer;
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (wait_for_work(lock)) {
-    // A worker whose buffer cannot be had retires; its file went back to the queue.
-    if (!hash_item(first_queued_locked(0), buffer, lock)) {
+  for (;;) {
+    opened_file file;
+    std::shared_ptr<item> it = claim_to_digest(&file, true);
+    if (!it) return;
+    outcome result;
+    try {
+      result = file.fd || file.open(it->path.c_str()) ? file.digest(buffer, stop_)
+                                                     : unopened(errno);
+    } catch (const std::bad_alloc&) {
+      // A worker whose buffer cannot be had retires; its file goes back to the queue.
+      requeue(it);
+      std::lock_guard<std::mutex> lock(mutex_);
       ++counts_.workers_retired;
       return;
     }
-    ++counts_.hashed_ahead;
+    finish_item(it, result);
   }
 }
 
 // The files a lane worker has open, one slot per lane and one more: a file is opened while
 // the lane it goes to is still freeing. Each lane that finishes a file takes the first
-// queued one, so files are still taken in walk order.
+// claimable one, so files are still taken in walk order; listed files met on the way are
+// looked at at once.
 class pipeline::lane_files {
  public:
   lane_files(pipeline& owner, size_t slots) : owner_(owner), open_(slots) {}
   // Any file still open (a run that failed halfway) goes back to the queue.
   ~lane_files() {
-    for (open_file& f : open_)
+    for (open_slot& f : open_)
       if (f.it) owner_.requeue(f.it);
   }
 
-  // The lanes' next_fn: claims the first queued file and opens it. A file that cannot be
-  // opened is done at once, with nothing trusted, so the walk looks at it itself.
+  // The lanes' next_fn: claims the first claimable file and opens it. A file that cannot
+  // be opened is done at once, with nothing trusted, so the walk looks at it itself.
   bool next(size_t* tag, lane_hashing::region_job* job) {
     for (;;) {
-      std::shared_ptr<item> it = owner_.claim_queued();
+      auto slot = std::find_if(open_.begin(), open_.end(), [](const open_slot& f) { return !f.it; });
+      std::shared_ptr<item> it = owner_.claim_to_digest(&slot->file, false);
       if (!it) return false;
-      auto slot = std::find_if(open_.begin(), open_.end(), [](const open_file& f) { return !f.it; });
-      slot->started = now_ns();
-      slot->fd = platform::open_regular_fd(it->path.c_str(), &slot->before);
-      if (!slot->fd) {
-        owner_.finish_item(it, outcome());
+      if (!slot->file.fd && !slot->file.open(it->path.c_str())) {
+        owner_.finish_item(it, unopened(errno));
         continue;
       }
       slot->it = std::move(it);
       *tag = static_cast<size_t>(slot - open_.begin());
-      job->fd = slot->fd.get();
-      job->region = audio_region::find(slot->fd.get(), slot->before.size);
+      job->fd = slot->file.fd.get();
+      job->region = audio_region::find(slot->file.fd.get(), slot->file.state.size);
       return true;
     }
   }
 
   // The lanes' done_fn.
   void done(size_t tag, bool has_digest, const unsigned char* digest) {
-    open_file& f = open_[tag];
+    open_slot& f = open_[tag];
     outcome o;
-    o.state = f.before;
+    o.opened = true;
+    o.seen_at = steady_ns();
+    o.state = f.file.state;
     o.has_digest = has_digest;
     if (has_digest) std::copy(digest, digest + 16, o.digest);
-    o.trusted = trusted(f.fd.get(), f.before, f.started);
-    f.fd = platform::unique_fd();
+    o.trusted = trusted(f.file.fd.get(), f.file.state, f.file.started);
+    f.file = opened_file();
     owner_.finish_item(f.it, o);
     f.it.reset();
   }
 
  private:
-  struct open_file {
+  struct open_slot {
     std::shared_ptr<item> it;
-    platform::unique_fd fd;
-    platform::file_state before;
-    int64_t started = 0;
+    opened_file file;
   };
   pipeline& owner_;
-  std::vector<open_file> open_;
+  std::vector<open_slot> open_;
 };
 
 void pipeline::run_lanes(md5_lanes_path path, lane_files& files) {
@@ -351,33 +704,80 @@ void pipeline::lane_worker_main(md5_lanes_path path) {
   }
 }
 
-// ---- The calling thread takes the digests ----
+// ---- The calling thread takes the outcomes ----
 
-bool pipeline::take(const std::string& path, audio_region::read_buffer& buffer, outcome* out) {
-  top_up();
+bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, outcome* out,
+                    int64_t order) {
+  top_up_if_low();
   std::unique_lock<std::mutex> lock(mutex_);
+  if (order > walk_order_) walk_order_ = order;
   auto pos = std::find_if(window_.begin(), window_.end(),
                           [&](const std::shared_ptr<item>& it) { return it->path == path; });
-  if (pos == window_.end()) return false;
+  while (pos == window_.end()) {
+    if (order < 0 || halted_ || stopping_ || stop_requested()) return false;
+    // Every file planned before this one was passed by the walk.
+    std::erase_if(window_, [&](const std::shared_ptr<item>& it) {
+      if (it->order >= order) return false;
+      drop_locked(it);
+      return true;
+    });
+    note_sizes_locked();
+    // Planned under this number or later, and yet not this path: the walk met a file the
+    // scout did not (made after the scout listed its folder, say), and deals with it itself.
+    if (!window_.empty()) return false;
+    if (plan_.empty()) {
+      // A scout behind the walk is waited for: it lists faster than the walk can open files
+      // itself, and soon plans ahead again.
+      if (scout_done_) return false;
+      planned_more_.wait(lock, [&] {
+        return scout_done_ || halted_ || stopping_ || stop_requested() || !plan_.empty();
+      });
+    } else {
+      // Files planned before this one are passed over as they are moved.
+      lock.unlock();
+      top_up();
+      lock.lock();
+    }
+    pos = std::find_if(window_.begin(), window_.end(),
+                       [&](const std::shared_ptr<item>& it) { return it->path == path; });
+  }
   // The walk has passed every file planned before this one: those were not added.
+  for (auto it = window_.begin(); it != pos; ++it) drop_locked(*it);
   window_.erase(window_.begin(), pos);
   std::shared_ptr<item> mine = window_.front();
+  // Whatever comes of it, the walk is past it.
+  struct leave_window {
+    pipeline& p;
+    ~leave_window() { p.note_sizes_locked(); }
+  } on_return{*this};
   // Not when workers digest in lanes: they digest the queued files many times faster.
   bool may_help = !lanes_;
   for (;;) {
     if (mine->state == status::done) {
       *out = mine->result;
+      out->listed = mine->look_only;
+      out->listed_mark = mine->listed_mark;
       window_.pop_front();
       return true;
     }
+    if (mine->state == status::queued && mine->look_only) {
+      // Looking costs less than waiting for a thread to take it.
+      look_at_run_locked(0, lock);
+      continue;
+    }
     if (mine->state == status::queued) {
+      drop_locked(mine);
       window_.pop_front();
       return false;
     }
-    // Being hashed by a worker: rather than idle, hash a later file meanwhile.
-    std::shared_ptr<item> next = may_help ? first_queued_locked(1) : nullptr;
+    // Being dealt with by another thread: rather than idle, take a later file meanwhile
+    // (listed ones always: a look is quicker than being woken).
+    std::shared_ptr<item> next = first_claimable_locked(1);
+    if (next && !next->look_only && !may_help) next = nullptr;
     if (next && !stop_requested()) {
-      if (hash_item(next, buffer, lock)) {
+      if (next->look_only) {
+        look_at_run_locked(1, lock);
+      } else if (process_item(next, buffer, lock)) {
         ++counts_.hashed_helping;
       } else {
         may_help = false;
@@ -393,11 +793,16 @@ void pipeline::halt() {
     std::lock_guard<std::mutex> lock(mutex_);
     halted_ = true;
     plan_.clear();
-    // Files being hashed finish and are dropped; queued ones are never started.
-    std::erase_if(window_,
-                  [](const std::shared_ptr<item>& it) { return it->state == status::queued; });
+    // Files being dealt with finish and are dropped; queued ones are never started.
+    std::erase_if(window_, [&](const std::shared_ptr<item>& it) {
+      if (it->state != status::queued && it->state != status::advising) return false;
+      drop_locked(it);
+      return true;
+    });
+    note_sizes_locked();
   }
   plan_room_.notify_all();
+  read_room_.notify_all();
 }
 
 counters pipeline::snapshot() {

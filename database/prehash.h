@@ -1,23 +1,32 @@
-// Hashing the upcoming ".mp3" files of a folder walk ahead of it, in worker threads.
+// Reading the upcoming ".mp3" files of a folder walk ahead of it, in threads of their own.
 // A scout thread lists the tree in the walk's own order; the calling thread passes the
-// paths it finds to the workers a few files ahead of the walk (leaving out paths that are
-// already listed), and takes each digest back when the walk reaches the file. Workers
-// never touch the tables; the calling thread alone decides what is added.
+// paths it finds on a little ahead of the walk. A file not yet listed in the tables goes to
+// the hashers, which digest it; a listed one is only looked at to see that it can still be
+// opened, which is all the walk needs of it. A reader thread asks the system to bring the
+// next files to be digested into its cache, a bounded number of bytes ahead and in the
+// order of the disk, so that the disk never waits for the hashers. The calling thread takes
+// each outcome back when the walk reaches the file. Workers never touch the tables; the
+// calling thread alone decides what is added.
+//
+// The same machinery reads a given list of files through (every one digested), for
+// checking listed files against their content.
 //
 // Nothing here may end the process: a thread that cannot be started, or that cannot have
 // the memory it needs, leaves its share to the others and to the calling thread, which
-// hashes every file no worker did.
+// does itself whatever no other thread did.
 #ifndef VARNELO_DATABASE_PREHASH_H_
 #define VARNELO_DATABASE_PREHASH_H_
 
 #include <stdint.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,25 +38,49 @@
 
 namespace prehash {
 
-// What a hasher found for one file.
+// What a hasher found for one file, or what a look at a listed file found.
 struct outcome {
-  platform::file_state state;  // the file as it was read
+  bool opened = false;         // it could be opened (or, looked at only, it could be)
+  int error = 0;               // errno when it could not
+  int64_t seen_at = 0;         // steady clock, ns: when that was found
+  platform::file_state state;  // the file as it was read (digested files only)
   // False when the file changed while it was read, was changed too shortly before for its
-  // timestamps to tell a later change apart, or could not be opened.
+  // timestamps to tell a later change apart, or was only looked at.
   bool trusted = false;
   bool has_digest = false;  // false where md5_hashfile_fast gives null, or the read stopped
   unsigned char digest[16] = {};
+  // The path was listed in the tables when it was planned (and so only looked at), while
+  // tables::paths_dropped() was listed_mark: it still is while that count is the same.
+  bool listed = false;
+  uint64_t listed_mark = 0;
 };
+
+// The steady clock in nanoseconds, as outcome::seen_at counts it.
+int64_t steady_ns();
 
 // Opens and digests path as a worker does; the read gives up once stop is requested.
 // Throws std::bad_alloc when buffer cannot have its memory.
 outcome hash_file(const char* path, audio_region::read_buffer& buffer,
                   const walk_stop::flag* stop = nullptr);
 
-// What the hashers of one walk did; for tests and benchmarks.
+// A file opened for digesting, by the reader ahead of time or by the hasher itself.
+struct opened_file {
+  platform::unique_fd fd;
+  platform::file_state state;
+  int64_t started = 0;  // realtime ns: when it was opened
+
+  // False (errno set) when path cannot be opened as a regular file.
+  bool open(const char* path);
+  // Digests it as hash_file does. Throws std::bad_alloc when buffer cannot have its memory.
+  outcome digest(audio_region::read_buffer& buffer, const walk_stop::flag* stop) const;
+};
+
+// What the threads of one pipeline did; for tests and benchmarks.
 struct counters {
   uint64_t planned = 0;           // ".mp3" files the scout found
-  uint64_t skipped_listed = 0;    // planned files not hashed ahead because already listed
+  uint64_t skipped_listed = 0;    // planned files only looked at because already listed
+  uint64_t looked_at = 0;         // listed files a thread other than the caller looked at
+  uint64_t read_ahead = 0;        // files the reader had the system read ahead
   uint64_t hashed_ahead = 0;      // digests computed by worker threads
   uint64_t hashed_helping = 0;    // digests computed ahead by the calling thread meanwhile
   uint64_t used = 0;              // digests computed ahead and taken for an added file
@@ -58,25 +91,38 @@ struct counters {
 
 class pipeline {
  public:
-  // Starts the scout on root (a folder path without trailing separator) and hashers - 1
-  // worker threads; the calling thread is the last hasher. lanes: none for one file at a
-  // time per worker, or the md5_lanes_path by which each worker digests several files side
-  // by side. Once stop (if given) is requested, the scout plans nothing more and the
-  // workers give up what they read and take nothing new.
+  // Starts the scout on root (a folder path without trailing separator), the reader, and
+  // hashers - 1 worker threads; the calling thread is the last hasher. lanes: none for one
+  // file at a time per worker, or the md5_lanes_path by which each worker digests several
+  // files side by side. Once stop (if given) is requested, the scout plans nothing more and
+  // the workers give up what they read and take nothing new.
   pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes = {},
            const walk_stop::flag* stop = nullptr);
-  // Stops and joins every thread; digests not taken are thrown away.
+  // The same for a list of files, in its order, each of them digested whether listed in
+  // the tables or not; take's order is then the index in files.
+  pipeline(std::shared_ptr<const std::vector<std::string>> files, int hashers,
+           std::optional<md5_lanes_path> lanes = {}, const walk_stop::flag* stop = nullptr);
+  // Stops and joins every thread; outcomes not taken are thrown away.
   ~pipeline();
   pipeline(const pipeline&) = delete;
   pipeline& operator=(const pipeline&) = delete;
 
-  // Calling thread: hands planned files to the workers until enough are ahead.
+  // Calling thread: hands planned files to the threads until enough are ahead.
   void top_up();
-  // Calling thread: the outcome for path if a hasher computed it. Waits for a file being
-  // hashed (hashing further files meanwhile); false when path was not hashed ahead, which
-  // also withdraws it from the workers. Files planned before path are given up.
-  bool take(const std::string& path, audio_region::read_buffer& buffer, outcome* out);
-  // Calling thread: no more hashing ahead for this walk (after the callback said stop).
+  // top_up when it may have something to do: cheap enough to call after every entry.
+  void top_up_if_low() {
+    if (window_low_.load(std::memory_order_relaxed)) top_up();
+  }
+  // Calling thread: the outcome for path if another thread dealt with it. Waits for a file
+  // being dealt with (hashing further files meanwhile); looks at a listed file itself when
+  // no other thread has yet. False when path was not planned, or was to be digested and no
+  // thread has begun, which also withdraws it. Files planned before path are given up.
+  // order, when not negative, is how many ".mp3" files (folders not counted) the walk met
+  // before path: a scout that fell behind the walk is waited for, and files the walk has
+  // passed are given up even when path itself was never planned.
+  bool take(std::string_view path, audio_region::read_buffer& buffer, outcome* out,
+            int64_t order = -1);
+  // Calling thread: no more reading ahead for this walk (after the callback said stop).
   void halt();
 
   // Calling thread: how an add used what was offered.
@@ -86,46 +132,94 @@ class pipeline {
   counters snapshot();
 
  private:
-  enum class status { queued, running, done };
+  enum class status { queued, advising, running, done };
+  struct planned {
+    std::string path;
+    bool regular = false;  // the scout's listing showed a regular file
+    int64_t order = 0;     // how many files were planned before it
+  };
   struct item {
     std::string path;
+    int64_t order = 0;
+    bool look_only = false;  // listed: only whether it can be opened is wanted
+    uint64_t listed_mark = 0;  // tables::paths_dropped() when it was found listed
+    bool regular = false;
     status state = status::queued;
+    bool advised = false;  // the reader has been at it (whatever it found)
+    bool gone = false;     // left the window: whatever is found is thrown away
+    opened_file file;      // opened and read ahead by the reader, for the hasher that takes it
+    int64_t ahead_bytes = 0;  // counted in bytes_ahead_ until the file is dealt with
     outcome result;
+  };
+  struct read_ahead_file {
+    std::shared_ptr<item> it;
+    opened_file file;
+    int error = 0;
+    int64_t place = -1;  // where it lies on its device, -1 when unknown
   };
   class lane_files;
 
+  pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop,
+           bool look_at_listed);
+  void start(int hashers, std::optional<md5_lanes_path> lanes, std::string root,
+             std::shared_ptr<const std::vector<std::string>> files);
+  outcome look_at(const item& it) const;
   bool stop_requested() const {
     return stop_ != nullptr && stop_->load(std::memory_order_acquire);
   }
   void scout_main(std::string root);
+  void list_main(std::shared_ptr<const std::vector<std::string>> files);
   bool scout_folder(const std::string& dir, folder_rules::listing& here,
                     const platform::folder_id* parent, folder_rules::folder_guard* guard);
   bool scout_may_go_on();
-  bool plan(std::string path);
+  bool plan(std::vector<planned>& found);
+  void scout_done();
+  void reader_main();
+  bool may_read_ahead_locked();
+  std::shared_ptr<item> next_to_read_ahead_locked();
+  void release_batch_locked(std::vector<read_ahead_file>& batch);
   void worker_main();
   void lane_worker_main(md5_lanes_path path);
   void run_lanes(md5_lanes_path path, lane_files& files);
   bool wait_for_work(std::unique_lock<std::mutex>& lock);
-  std::shared_ptr<item> claim_queued();
+  bool claimable(const item& it) const;
+  std::shared_ptr<item> first_claimable_locked(size_t from);
+  std::shared_ptr<item> claim_to_digest(opened_file* file, bool wait);
+  void look_at_run_locked(size_t from, std::unique_lock<std::mutex>& lock);
+  void claim_locked(item& it, opened_file* file);
+  void note_sizes_locked();
   void requeue(const std::shared_ptr<item>& it);
   void finish_item(const std::shared_ptr<item>& it, const outcome& result);
-  std::shared_ptr<item> first_queued_locked(size_t from);
-  bool hash_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
-                 std::unique_lock<std::mutex>& lock);
+  void finish_locked(item& it, const outcome& result);
+  void forget_locked(item& it);
+  void drop_locked(const std::shared_ptr<item>& it);
+  bool process_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
+                    std::unique_lock<std::mutex>& lock);
 
-  const size_t window_limit_;
+  const bool look_at_listed_;  // a walk's pipeline: listed files are looked at, not read
+  size_t window_limit_ = 0;
+  size_t open_ahead_limit_ = 0;
   const walk_stop::flag* const stop_;
   std::mutex mutex_;
   std::condition_variable work_ready_;        // workers: a file is queued, or stopping
-  std::condition_variable item_done_;         // calling thread: a file has been hashed
+  std::condition_variable item_done_;         // calling thread: a file has been dealt with
   std::condition_variable plan_room_;         // scout: the plan has room, or stopping
-  std::deque<std::string> plan_;              // paths found by the scout, in walk order
-  std::deque<std::shared_ptr<item>> window_;  // files handed to the hashers, in walk order
-  bool lanes_ = false;  // the workers digest in lanes
+  std::condition_variable read_room_;         // reader: files to read ahead, or stopping
+  std::condition_variable planned_more_;      // calling thread: the scout planned, or ended
+  std::deque<planned> plan_;                  // paths found by the scout, in walk order
+  std::deque<std::shared_ptr<item>> window_;  // files handed to the threads, in walk order
+  int64_t bytes_ahead_ = 0;  // read ahead and not yet digested
+  size_t open_ahead_ = 0;    // files the reader holds open for the hashers
+  bool reader_running_ = false;  // files to digest wait for the reader
+  bool scout_done_ = false;      // the scout has planned all it will
+  int64_t walk_order_ = 0;       // how many files the walk has passed: planned ones before are stale
+  std::atomic<bool> window_low_{true};  // top_up would move files: room and a plan
+  bool lanes_ = false;       // the workers digest in lanes
   bool halted_ = false;
   bool stopping_ = false;
   counters counts_;
   std::thread scout_;
+  std::thread reader_;
   std::vector<std::thread> workers_;
 };
 

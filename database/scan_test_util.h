@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,6 +146,45 @@ class scan_fixture : public ::testing::Test {
     mp3db_set_lanes(mp3db_lanes_widest);
   }
 };
+
+// A scan_fixture run once with each way of hashing, under an alarm should a walk hang.
+class hashing_fixture : public scan_fixture, public ::testing::WithParamInterface<hashing> {
+ protected:
+  void SetUp() override {
+    scan_fixture::SetUp();
+    use_hashing(GetParam());
+    alarm(120);
+  }
+  void TearDown() override {
+    alarm(0);
+    scan_fixture::TearDown();
+  }
+};
+
+// Runs body in a child process (as the unprivileged user 65534 when as_user and running as
+// root, so that a file or folder of mode 0 cannot be read) and gives back what it wrote, or
+// "the child failed".
+inline std::string in_child(bool as_user, const std::function<std::string()>& body) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    if (as_user && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    const std::string text = body();
+    _exit(write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  close(out[1]);
+  std::string text;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(out[0], chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "the child failed";
+}
 
 // Removes a chain of folders all named segment below parent, each holding at most an
 // "x.mp3", working relative to open folders because the chain is too deep for one path.

@@ -45,6 +45,8 @@ struct store_tables {
 
   // Ascending chains of the files of each digest, rebuilt when the tables have changed.
   uint64_t generation = 0;
+  // Changes that may have taken a path out of the tables.
+  uint64_t paths_dropped = 0;
   uint64_t chains_generation = UINT64_MAX;
   std::vector<uint32_t> chain_heads;
   std::vector<uint32_t> chain_next;
@@ -210,6 +212,8 @@ void drop_indexes() {
 
 namespace tables {
 
+uint64_t paths_dropped() { return g.paths_dropped; }
+
 uint32_t hashnum() { return static_cast<uint32_t>(g.hashes.size()); }
 uint32_t filenum() { return static_cast<uint32_t>(g.files.size()); }
 
@@ -248,6 +252,7 @@ int32_t append_hash(const unsigned char* bytes) {
 }
 
 void remove_file(uint32_t index) {
+  ++g.paths_dropped;
   uint32_t last = filenum() - 1;
   if (g.paths_built) {
     drop_path_key(index);
@@ -261,6 +266,7 @@ void remove_file(uint32_t index) {
 }
 
 void rename_file(uint32_t index, char* newname) {
+  ++g.paths_dropped;
   if (g.paths_built) drop_path_key(index);
   release_name(g.files[index].filename);
   g.files[index].filename = newname;
@@ -268,7 +274,19 @@ void rename_file(uint32_t index, char* newname) {
   ++g.generation;
 }
 
+void set_content(uint32_t index, int32_t hashid, uint32_t filesize) {
+  fileentry& e = g.files[index];
+  if (g.counts_built) {
+    count(e.hashid, -1);
+    count(hashid, 1);
+  }
+  e.hashid = hashid;
+  e.filesize = filesize;
+  ++g.generation;
+}
+
 void clear() {
+  ++g.paths_dropped;
   for (fileentry& e : g.files) release_name(e.filename);
   std::vector<fileentry>().swap(g.files);
   std::vector<digest>().swap(g.hashes);
@@ -279,6 +297,7 @@ void clear() {
 }
 
 void adopt(loaded* from) {
+  ++g.paths_dropped;
   clear();
   g.files.swap(from->files);
   g.hashes.swap(from->hashes);

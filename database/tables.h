@@ -38,6 +38,9 @@ void remove_file(uint32_t index);
 // Gives the entry at index a new path; the store takes ownership of newname (malloc'ed)
 // and frees the old one. Precondition: index < filenum().
 void rename_file(uint32_t index, char* newname);
+// Gives the entry at index another digest (hashid) and size, its path and place unchanged.
+// Precondition: index < filenum().
+void set_content(uint32_t index, int32_t hashid, uint32_t filesize);
 // Releases every entry, name and digest; both counts become 0.
 void clear();
 
@@ -51,6 +54,10 @@ struct loaded {
 };
 // Replaces the tables by a load's result (which is left empty).
 void adopt(loaded* from);
+
+// Counts the changes that may have taken a path out of the tables (removals, renames,
+// clearing, loading): a path found listed stays listed while the count stays the same.
+uint64_t paths_dropped();
 
 // Lookups with the results of in-order scans (first match wins).
 int32_t find_hash(const unsigned char* digest);

@@ -45,32 +45,11 @@ std::string report_text() {
 // Walks dir as a user who may not list a folder of mode 0 (as the unprivileged user 65534
 // in a child process when running as root) and gives the report as text.
 std::string walk_as_a_user(const std::string& dir) {
-  if (geteuid() != 0) {
+  return scan_test::in_child(true, [&] {
     std::string buffer = dir;
     add_directory(buffer.data(), nullptr, nullptr);
     return report_text();
-  }
-  int out[2];
-  if (pipe(out) != 0) return "no pipe";
-  fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    close(out[0]);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    std::string buffer = dir;
-    add_directory(buffer.data(), nullptr, nullptr);
-    const std::string text = report_text();
-    _exit(write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
-  }
-  close(out[1]);
-  std::string text;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(out[0], chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "the child failed";
+  });
 }
 
 class WalkReport : public scan_test::scan_fixture {

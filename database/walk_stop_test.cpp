@@ -23,17 +23,11 @@ using scan_test::call;
 using scan_test::g_calls;
 using scan_test::g_reply;
 
-class WalkStop : public scan_test::scan_fixture, public ::testing::WithParamInterface<scan_test::hashing> {
+class WalkStop : public scan_test::hashing_fixture {
  protected:
-  void SetUp() override {
-    scan_test::scan_fixture::SetUp();
-    scan_test::use_hashing(GetParam());
-    alarm(120);
-  }
   void TearDown() override {
-    alarm(0);
     walk_stop::clear();
-    scan_test::scan_fixture::TearDown();
+    scan_test::hashing_fixture::TearDown();
   }
 
   // Six folders of five songs and five songs beside them.

@@ -77,6 +77,25 @@ unique_fd open_regular_fd_at(int folder, const char* name, file_state* state);
 // or -1 on a read error. Interrupted reads are resumed.
 int64_t read_at(int fd, void* buffer, size_t n, int64_t offset);
 
+// Whether open_regular_fd would open path, without opening it: 0 when it names a regular
+// file this process may read, else the errno value open_regular_fd would leave (EISDIR,
+// EINVAL, EACCES, ENOENT and the like). known_regular: a listing has just shown the entry
+// as a regular file, so only the right to read it is looked at (one system call).
+int readable_regular(const char* path, bool known_regular);
+// The same for the entry name of the folder open as folder.
+int readable_regular_at(int folder, const char* name, bool known_regular);
+
+// The size of the regular file name in the open folder (links followed), or -1 when it is
+// no regular file or cannot be looked at. Nothing is opened.
+int64_t regular_size_at(int folder, const char* name);
+
+// Asks the system to start reading length bytes at offset of fd into its cache now, so
+// that a read of them later finds them there. It does not wait for the disk.
+void read_ahead(int fd, int64_t offset, int64_t length);
+// Where the file's first byte lies on its device (bytes from the device's start), for
+// reading several files in the order of the disk; -1 where the file system does not say.
+int64_t physical_offset(int fd);
+
 // Which folder a listing was made of (links followed), to recognise it when met again.
 struct folder_id {
   dev_t device = 0;
@@ -88,6 +107,7 @@ struct folder_id {
 struct dir_entry {
   std::string name;
   bool is_folder;  // links to folders count as folders, as the system's own listing does
+  bool is_regular = false;  // a regular file (through links too) when it was listed
 };
 
 // Opens a folder to list it and to reach what it holds by name, whatever the length of the

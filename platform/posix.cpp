@@ -3,8 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -147,6 +150,50 @@ int64_t read_at(int fd, void* buffer, size_t n, int64_t offset) {
   return static_cast<int64_t>(done);
 }
 
+int readable_regular_at(int folder, const char* name, bool known_regular) {
+  if (name == nullptr) return EINVAL;
+  if (!known_regular) {
+    struct stat st;
+    if (::fstatat(folder, name, &st, 0) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  }
+  // The effective ids, as open uses; access control lists and the like are looked at too.
+  return ::faccessat(folder, name, R_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+int readable_regular(const char* path, bool known_regular) {
+  place where;
+  if (path == nullptr) return EINVAL;
+  if (!reach(path, &where)) return errno;
+  return readable_regular_at(where.at(), where.rest, known_regular);
+}
+
+int64_t regular_size_at(int folder, const char* name) {
+  struct stat st;
+  if (name == nullptr || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+void read_ahead(int fd, int64_t offset, int64_t length) {
+  if (length > 0) posix_fadvise(fd, offset, length, POSIX_FADV_WILLNEED);
+}
+
+int64_t physical_offset(int fd) {
+  // Room for the first extent only: where a file starts is what orders the reads.
+  alignas(struct fiemap) unsigned char query[sizeof(struct fiemap) +
+                                             sizeof(struct fiemap_extent)] = {};
+  auto* map = reinterpret_cast<struct fiemap*>(query);
+  map->fm_length = FIEMAP_MAX_OFFSET;
+  map->fm_extent_count = 1;
+  if (ioctl(fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0) return -1;
+  const struct fiemap_extent& first = map->fm_extents[0];
+  // Data kept inside the inode or not yet placed has no place of its own on the disk.
+  if ((first.fe_flags & (FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DATA_INLINE |
+                         FIEMAP_EXTENT_NOT_ALIGNED)) != 0)
+    return -1;
+  return static_cast<int64_t>(first.fe_physical);
+}
+
 unique_fd open_folder_at(int folder, const char* name) {
   return unique_fd(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
 }
@@ -190,17 +237,17 @@ bool list_folder(int folder, std::vector<dir_entry>* entries, folder_id* id) {
       break;
     }
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    bool is_folder;
-    if (e->d_type == DT_DIR) {
-      is_folder = true;
-    } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+    bool is_folder = e->d_type == DT_DIR;
+    bool is_regular = e->d_type == DT_REG;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
       // Links are followed like the system's own listing does; the walk guards loops.
       struct stat st;
-      is_folder = fstatat(folder, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-    } else {
-      is_folder = false;
+      if (fstatat(folder, e->d_name, &st, 0) == 0) {
+        is_folder = S_ISDIR(st.st_mode);
+        is_regular = S_ISREG(st.st_mode);
+      }
     }
-    entries->push_back({e->d_name, is_folder});
+    entries->push_back({e->d_name, is_folder, is_regular});
   }
   closedir(d);
   errno = error;

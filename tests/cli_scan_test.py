@@ -17,9 +17,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import linked_tree  # noqa: E402
 
 
-class InterruptedScan(CliCase):
-    """200,000 hard links to a few real MP3s in 1,000 folders: a scan of seconds anywhere,
-    so the signal always falls inside the walk."""
+class LinkedTreeCase(CliCase):
+    """A class's tree of FOLDERS * PER_FOLDER hard links to a few real MP3s, made once for
+    all its tests, with its paths in walk order."""
     FOLDERS, PER_FOLDER = 1000, 200
 
     @classmethod
@@ -35,19 +35,47 @@ class InterruptedScan(CliCase):
     def tearDownClass(cls):
         cls._trees.cleanup()
 
+
+def stderr_until(proc, marker):
+    """What proc writes to its standard error (a pipe) up to the first line holding marker,
+    or up to its end."""
+    head = b""
+    while marker not in head:
+        ready, _, _ = select.select([proc.stderr], [], [], 120)
+        line = proc.stderr.readline() if ready else b""
+        if not line:
+            break
+        head += line
+    return head
+
+
+def unprivileged(case):
+    """What runs a program as a user who cannot read a file of mode 0: a preexec_fn that
+    becomes the unprivileged user 65534 when running as root (who reads everything), with
+    the test's folder and database opened to that user; None otherwise."""
+    if os.geteuid() != 0:
+        return None
+    os.chmod(case.root, 0o777)
+    if os.path.exists(case.db):
+        os.chmod(case.db, 0o666)
+
+    def switch():
+        os.setgid(65534)
+        os.setuid(65534)
+    return switch
+
+
+class InterruptedScan(LinkedTreeCase):
+    """200,000 hard links to a few real MP3s in 1,000 folders: a scan of seconds anywhere,
+    so the signal always falls inside the walk."""
+
     def scan_until_signal(self, signum):
         """Starts a scan, sends signum when it prints its first progress line (after its
         first file), and returns (exit status, stderr, files the progress reported, seconds
         from the signal to the exit)."""
         proc = subprocess.Popen([CLI, "--db", self.db, "scan", self.tree], cwd=self.root,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        head = b""
-        while b"scanning:" not in head:
-            ready, _, _ = select.select([proc.stderr], [], [], 120)
-            line = proc.stderr.readline() if ready else b""
-            if not line:
-                break
-            head += line
+        head = stderr_until(proc, b"scanning:")
         sent = time.monotonic()
         proc.send_signal(signum)
         err = head + proc.stderr.read()
@@ -96,16 +124,8 @@ class ScanLeftOut(CliCase):
             os.symlink(f"missing{i}", os.path.join(tree, f"dangling{i}.mp3"))
         os.mkdir(os.path.join(tree, "folder.mp3"))       # walked as a folder, not left out
         write(os.path.join(tree, "tags-only.mp3"), make_mp3(b"", 10, "No audio"))  # by rule
-        switch = None
-        if os.geteuid() == 0:
-            # Root lists every folder: the scan runs as the unprivileged user 65534.
-            os.chmod(self.root, 0o777)
-
-            def switch():
-                os.setgid(65534)
-                os.setuid(65534)
         r = subprocess.run([CLI, "--db", self.db, "scan", tree], cwd=self.root,
-                           capture_output=True, timeout=120, preexec_fn=switch)
+                           capture_output=True, timeout=120, preexec_fn=unprivileged(self))
         self.assertEqual(r.returncode, 0, r.stderr)
         lines = r.stderr.decode().splitlines()
         warnings = [l for l in lines if l.startswith("varnelo-cli: warning: ")]
