@@ -17,6 +17,7 @@
 #include "database/tables.h"
 #include "ui/dialog_template.h"
 #include "ui/duplicates_view.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   mp3db_set_diagnostics(stderr);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   QCoreApplication::processEvents();
   // Every file listed: 100,000 groups of 10.

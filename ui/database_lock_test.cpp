@@ -9,6 +9,7 @@
 
 #include "tests/support/other_process.h"
 #include "ui/dialog_func.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -75,6 +76,7 @@ class DatabaseLockTest : public QObject {
 void DatabaseLockTest::FailedSaveKeepsEveryEntryForALaterSave() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   for (int i = 0; i < 3; ++i) {
     write_song(folder.file("s" + std::to_string(i) + ".mp3"), i);
@@ -121,6 +123,7 @@ void DatabaseLockTest::ReadOnlyWhileAnotherProgramHoldsTheDatabase() {
   {
     // Started while the other holds it: read, told once, and closed without a save.
     MainDialog dialog;
+    DialogSession session(&dialog);
     dialog.show();
     QCOMPARE(prompts::take_boxes(), QStringList({read_only("default.mp3db", cli.pid())}));
     QCOMPARE(file_getfilenum(), 1u);
@@ -137,6 +140,7 @@ void DatabaseLockTest::ReadOnlyWhileAnotherProgramHoldsTheDatabase() {
   }
 
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::take_boxes();
   const QString ready = text_of(&dialog, 1009);
@@ -170,6 +174,7 @@ void DatabaseLockTest::OpenAndCreateMoveTheLock() {
   const std::string db = folder.file("default.mp3db");
   const std::string second = folder.file("second.mp3db");
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   other_process cli;
   QCOMPARE(cli.lock(db, "varnelo-cli"), 0);

@@ -20,7 +20,7 @@
 namespace {
 
 QTreeView* tree_of(QWidget* dialog) {
-  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
+  return qobject_cast<QTreeView*>(dialog_template::find(dialog, kTree));
 }
 
 DuplicatesModel* model_of(QTreeView* tree) {

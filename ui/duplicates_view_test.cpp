@@ -13,6 +13,7 @@
 #include "ui/duplicates_listing.h"
 #include "ui/duplicates_model.h"
 #include "ui/duplicates_view.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -111,6 +112,7 @@ class DuplicatesViewTest : public QObject {
 void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   // Hash 0: files 1 and 4; hash 1: file 0 alone; hash 2 (digest 00..0f): files 2, 3, 5.
   add_hash(0xab);
   add_hash(0x01);
@@ -161,6 +163,7 @@ void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
 void DuplicatesViewTest::StatisticsCountWholeMegabytesOfLaterCopies() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(text_of(&dialog, 1010),
            QStringLiteral("found 0 duplicates in DB! Which take 0 MB of space."));
   QCOMPARE(text_of(&dialog, 1011),
@@ -241,6 +244,7 @@ void DuplicatesViewTest::DeletesOnlyTickedFilesResolvedBeforeFirstRemoval() {
     QCOMPARE(file_add((folder.file(name) + ".mp3").c_str()), 1);
   }
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   QCOMPARE(model_of(&dialog)->rowCount(), 2);
   QCOMPARE(label(&dialog, 1, 1),
@@ -283,6 +287,7 @@ void DuplicatesViewTest::TickedGroupsDeleteNothing() {
   }
   QCOMPARE(unlink(folder.file("gone").c_str()), 0);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0);
   CheckTreeView(&dialog);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
@@ -303,6 +308,7 @@ void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
   for (const char* name : {"song.mp3", "hard.mp3", "soft.mp3", "copy.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 4);
 
   // Ticking the hard link and the real copy while the original stays: the hard link shares
@@ -332,6 +338,7 @@ void DuplicatesViewTest::SparesTickedFileWhoseContentChanged() {
   for (const char* name : {"keep.mp3", "edited.mp3", "copy.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 2);
   // Re-recorded since it was added: no longer a copy of anything listed.
@@ -352,6 +359,7 @@ void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
   for (const char* name : {"keep.mp3", "copy.mp3", "other.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 2);
   // One chosen path becomes a link to a file outside the database, the other a folder.
@@ -382,6 +390,7 @@ void DuplicatesViewTest::TickedCopiesStayWhenNoUntickedCopyHoldsTheContent() {
     }
   }
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(model_of(&dialog)->rowCount(), 3);
   for (int g = 0; g < 3; ++g) tick(&dialog, g, 1);
   write_song(folder.file("g0kept.mp3"), 99, "kept");
