@@ -93,6 +93,11 @@ class remover {
   // Removes every copy to go of a group the user chose to empty, each checked on its own.
   void empty(const removal_group& group, const std::vector<bool>& handled,
              std::vector<file_identity>* staying);
+  // Checks the copy at path (see remove_copies) and removes it when every check passes; the
+  // outcome says which. kept is the group's kept copy, or null when it is being emptied.
+  file_outcome remove_if_allowed(const std::string& path, const digest_bytes& digest,
+                                 const std::vector<file_identity>& staying,
+                                 const kept_copy* kept);
   // Removes the copy at path (state as read by its check) and records the outcome.
   void remove_checked(const std::string& path, const platform::file_state& state,
                       file_outcome* outcome);
@@ -215,21 +220,8 @@ void remover::run(const removal_group& group) {
     if (std::find(staying.begin(), staying.end(), kept_id) == staying.end())
       staying.push_back(kept_id);
 
-    file_outcome outcome{path, outcome_kind::skipped, {}};
-    platform::file_state state;
-    if (std::optional<std::string> folder = protected_folder_of(path)) {
-      outcome.reason = "under the protected folder " + *folder;
-    } else if (copy_check check = check_copy(path, group.digest, &state);
-               check != copy_check::holds_content) {
-      outcome.reason = check_text(check);
-    } else if (file_identity id{state.device, state.inode}; id == kept_id) {
-      outcome.reason = "the same file on disk as the kept " + kept->path;
-    } else if (std::find(staying.begin(), staying.end(), id) != staying.end()) {
-      outcome.reason = "the same file on disk as a copy that stays";
-    } else {
-      remove_checked(path, state, &outcome);
-      if (stopped()) return;
-    }
+    file_outcome outcome = remove_if_allowed(path, group.digest, staying, &*kept);
+    if (stopped()) return;
     if (outcome.kind == outcome_kind::skipped) {
       if (std::optional<file_identity> now = identity_of(path)) staying.push_back(*now);
     }
@@ -248,6 +240,27 @@ void remover::run(const removal_group& group) {
     }
     if (!step_done()) return;
   }
+}
+
+file_outcome remover::remove_if_allowed(const std::string& path, const digest_bytes& digest,
+                                        const std::vector<file_identity>& staying,
+                                        const kept_copy* kept) {
+  file_outcome outcome{path, outcome_kind::skipped, {}};
+  platform::file_state state;
+  if (std::optional<std::string> folder = protected_folder_of(path)) {
+    outcome.reason = "under the protected folder " + *folder;
+  } else if (copy_check check = check_copy(path, digest, &state);
+             check != copy_check::holds_content) {
+    outcome.reason = check_text(check);
+  } else if (file_identity id{state.device, state.inode};
+             kept != nullptr && id == file_identity{kept->state.device, kept->state.inode}) {
+    outcome.reason = "the same file on disk as the kept " + kept->path;
+  } else if (std::find(staying.begin(), staying.end(), id) != staying.end()) {
+    outcome.reason = "the same file on disk as a copy that stays";
+  } else {
+    remove_checked(path, state, &outcome);
+  }
+  return outcome;
 }
 
 void remover::remove_checked(const std::string& path, const platform::file_state& state,
@@ -269,22 +282,8 @@ void remover::empty(const removal_group& group, const std::vector<bool>& handled
                     std::vector<file_identity>* staying) {
   for (size_t i = 0; i < group.go.size(); ++i) {
     if (handled[i]) continue;
-    const std::string& path = group.go[i];
-    file_outcome outcome{path, outcome_kind::skipped, {}};
-    platform::file_state state;
-    if (std::optional<std::string> folder = protected_folder_of(path)) {
-      outcome.reason = "under the protected folder " + *folder;
-    } else if (copy_check check = check_copy(path, group.digest, &state);
-               check != copy_check::holds_content) {
-      outcome.reason = check_text(check);
-    } else if (std::find(staying->begin(), staying->end(),
-                         file_identity{state.device, state.inode}) != staying->end()) {
-      outcome.reason = "the same file on disk as a copy that stays";
-    } else {
-      remove_checked(path, state, &outcome);
-      if (stopped()) return;
-    }
-    if (!tell(outcome) || !step_done()) return;
+    const file_outcome outcome = remove_if_allowed(group.go[i], group.digest, *staying, nullptr);
+    if (stopped() || !tell(outcome) || !step_done()) return;
   }
 }
 
