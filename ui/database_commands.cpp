@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QStringList>
@@ -69,12 +70,55 @@ void keep_in_recovery_file(DialogSession& s) {
   free(written);
 }
 
+// A default database that is there but could not be read is told once, not only on
+// standard output: its entries are not shown, and it is not lost either.
+void tell_if_unreadable(DialogSession& s, const char* name) {
+  struct stat st;
+  if (stat(name, &st) != 0) return;
+  QString text;
+  if (!S_ISREG(st.st_mode)) {
+    text = QStringLiteral("%1 is not a database file (it is a folder or the like): the window "
+                          "starts with an empty database, which cannot be saved under that name.");
+  } else if (st.st_size > 0) {
+    text = QStringLiteral("The database %1 could not be read. The window starts with an empty "
+                          "database; %1 is left as it is until the next save moves it aside "
+                          "(to %1.unreadable) and writes the database anew.");
+  } else {
+    return;  // an empty file holds nothing to lose
+  }
+  prompts::message(s.view, text.arg(QFile::decodeName(name)), QStringLiteral("Varnelo Warning"));
+}
+
+// Before the database in memory is replaced or left: when it holds changes not yet saved,
+// asks Save / Discard / Cancel. True when the caller may go on; a save that fails is told
+// and counts as Cancel, so nothing is lost.
+bool settle_unsaved_changes(DialogSession& s, const QString& before) {
+  if (s.read_only || !unsaved_changes(s)) return true;
+  const prompts::answer a = prompts::ask(
+      s.view,
+      QStringLiteral("The database %1 holds changes that are not saved. Save them before %2?")
+          .arg(QFile::decodeName(file_getdbname()), before),
+      QStringLiteral("Varnelo"),
+      {prompts::answer::save, prompts::answer::discard, prompts::answer::cancel},
+      prompts::answer::save);
+  if (a == prompts::answer::cancel) return false;
+  if (a == prompts::answer::discard) return true;
+  if (!window_lock::may_change(&s)) return false;
+  if (file_closedb() == 0) {
+    error_box(s, "error closing db");
+    return false;
+  }
+  mark_saved(s);
+  return true;
+}
+
 }  // namespace
 
 void start(DialogSession& s) {
   // The lock before the load, so that what is read is what a save replaces.
   window_lock::take_for_reading(&s, "default.mp3db");
-  file_initdb();
+  if (file_initdb() == 0) tell_if_unreadable(s, "default.mp3db");
+  mark_saved(s);
   UpdateTreeView(s.view);
   UpdateStatus("Ready For Actions...(Waiting for Input :-))", s.view);
 }
@@ -84,6 +128,7 @@ void create_db(DialogSession& s) {
   const QString path = prompts::save_file(s.view, QStringLiteral("Varnelo 1.0 - Create DB"),
                                           QStringLiteral("DataBases"), qt_filter(szFilter));
   if (path.isEmpty()) return;
+  if (!settle_unsaved_changes(s, QStringLiteral("creating %1").arg(path))) return;
   const std::string previous = file_getdbname() != nullptr ? file_getdbname() : "";
   if (file_setdb(QFile::encodeName(path).constData()) == 0) error_box(s, "error setting db");
   // A database another program holds is not written over: the window stays as it was.
@@ -93,6 +138,7 @@ void create_db(DialogSession& s) {
   }
   if (file_createdb() == 0) error_box(s, "error creating db");
   if (file_opendb() == 0) error_box(s, "error opening db");
+  mark_saved(s);
   UpdateStatus("Creating Database...(New Database Ready)", s.view);
   UpdateTreeView(s.view);
 }
@@ -102,10 +148,12 @@ void open_db(DialogSession& s) {
   const QString path =
       prompts::open_file(s.view, QString(), QStringLiteral("DataBases"), qt_filter(szFilter));
   if (path.isEmpty()) return;
+  if (!settle_unsaved_changes(s, QStringLiteral("opening %1").arg(path))) return;
   file_setdb(QFile::encodeName(path).constData());
   window_lock::take_for_reading(&s, file_getdbname());
   UpdateStatus("Opening Database...(Reading Database)", s.view);
   file_opendb();
+  mark_saved(s);
   UpdateStatus("Opening Database...(Database Read)", s.view);
   UpdateStatus("Opening Database...(Updating Listing of Entries)", s.view);
   UpdateTreeView(s.view);
@@ -124,6 +172,7 @@ void save_db(DialogSession& s) {
     return;
   }
   if (file_opendb() == 0) error_box(s, "error opening db");
+  mark_saved(s);
   UpdateStatus("Saving Database...(Writing Successful)", s.view);
   prompts::message(s.view, QStringLiteral("Saved db successfully"), QStringLiteral("Varnelo"));
 }
@@ -152,7 +201,7 @@ void scan_directory(DialogSession& s) {
   QByteArray dir = QFile::encodeName(path);
   UpdateStatus("Adding Directory...(Recursively Walking Directory Structure)", s.view);
   ++s.scans_running;
-  add_directory(dir.data(), MyChangeCb, &s);
+  if (add_directory(dir.data(), MyChangeCb, &s) > 0) s.changed = true;
   --s.scans_running;
   UpdateTreeView(s.view);
   UpdateStatus("Adding Directory...(Adding Directory Completed)", s.view);
@@ -166,7 +215,7 @@ void add_file(DialogSession& s) {
       qt_filter(szMp3Filter));
   if (path.isEmpty()) return;
   UpdateStatus("Adding Mp3-File...(Reading Content)", s.view);
-  file_add(QFile::encodeName(path).constData());
+  if (file_add(QFile::encodeName(path).constData()) == 1) s.changed = true;
   UpdateStatus("Adding Mp3-File...(Reading Completed)", s.view);
   UpdateTreeView(s.view);
 }
@@ -180,6 +229,32 @@ void close_dialog(DialogSession& s) {
   }
   UpdateStatus("Exiting... (Saving Complete)", s.view);
   UpdateStatus("Exiting varnelo...(Good Bye :-))", s.view);
+  s.view->end(0);
+}
+
+void escape(DialogSession& s) {
+  if (!s.read_only && unsaved_changes(s)) {
+    const prompts::answer a = prompts::ask(
+        s.view,
+        QStringLiteral("The database %1 holds changes that are not saved. Save them before "
+                       "ending?")
+            .arg(QFile::decodeName(file_getdbname())),
+        QStringLiteral("Varnelo"),
+        {prompts::answer::save, prompts::answer::discard, prompts::answer::cancel},
+        prompts::answer::save);
+    if (a == prompts::answer::cancel) return;
+    if (a == prompts::answer::save) {
+      // As the close box does. Work under way is stopped first and the close held until it
+      // has returned, so that what is saved is what it left.
+      if (s.working != 0 || s.scans_running > 0 || s.searches_running > 0) {
+        s.working = 0;
+        s.close_held = true;
+      } else {
+        close_dialog(s);
+      }
+      return;
+    }
+  }
   s.view->end(0);
 }
 

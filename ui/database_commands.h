@@ -17,6 +17,10 @@ void scan_directory(DialogSession& session);
 void add_file(DialogSession& session);
 // Saves (unless read-only) and ends the dialog, whether the save succeeded or not.
 void close_dialog(DialogSession& session);
+// Escape: ends the dialog without saving; when the database holds changes not yet saved, the
+// user is asked first: Save (as the close box does, once a walk under way has returned),
+// Discard (end without saving) or Cancel (nothing happens).
+void escape(DialogSession& session);
 
 }  // namespace commands
 

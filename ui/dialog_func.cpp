@@ -1,5 +1,5 @@
 // DialogFunc: which command each message runs, the busy flag's protocol around them, the
-// close held back for a folder walk, and the walk's progress callback.
+// close held back for work under way, and the folder walk's progress callback.
 #include "ui/dialog_func.h"
 
 #include <stdio.h>
@@ -10,48 +10,68 @@
 #include "ui/database_commands.h"
 #include "ui/database_lock.h"
 #include "ui/dialog_session.h"
-#include "ui/duplicates_view.h"
+#include "ui/listing_commands.h"
 #include "ui/main_dialog.h"
+#include "ui/move_command.h"
+#include "ui/removal_commands.h"
 #include "ui/status_lines.h"
+#include "ui/tick_commands.h"
 
 namespace {
 
-// Guarded commands: refused while busy; otherwise `working` is held for the whole command.
-class busy_guard {
- public:
-  explicit busy_guard(DialogSession& s) : s_(s), taken_(s.working == 0) {
-    if (taken_) s_.working = 1;
+// A close that came while work was under way is carried out once nothing runs any more.
+void close_if_held(DialogSession& s) {
+  if (s.close_held && s.working == 0 && s.scans_running == 0 && s.searches_running == 0 &&
+      !s.view->ended()) {
+    s.close_held = false;
+    commands::close_dialog(s);
   }
-  ~busy_guard() {
-    if (taken_) s_.working = 0;
-  }
-  busy_guard(const busy_guard&) = delete;
-  busy_guard& operator=(const busy_guard&) = delete;
-  bool refused() const { return !taken_; }
+}
 
- private:
-  DialogSession& s_;
-  bool taken_;
+// The commands that are refused while the dialog is busy, by the id of their button.
+struct guarded_command {
+  control_id id;
+  void (*run)(DialogSession&);
+};
+constexpr guarded_command kGuardedCommands[] = {
+    {kCreateDb, commands::create_db},
+    {kOpenDb, commands::open_db},
+    {kSaveDb, commands::save_db},
+    {kScanDirectory, commands::scan_directory},
+    {kAddFile, commands::add_file},
+    {kDeleteSelected, commands::delete_selected},
+    {kSearch, commands::search},
+    {kMoveFiles, commands::move_ticked},
+    {kDeleteAllDuplicates, commands::delete_all_duplicates},
+    {kViewAll, commands::view_all_files},
+    {kViewDuplicates, commands::view_duplicates},
+    {kViewSearchResults, commands::view_search_results},
 };
 
-// Runs a guarded command unless the dialog is busy.
-void guarded(DialogSession& s, void (*command)(DialogSession&)) {
-  busy_guard guard(s);
-  if (!guard.refused()) command(s);
-}
-
-void delete_ticked(DialogSession& s) {
-  if (!window_lock::may_change(&s)) return;
-  UpdateStatus("Deleting Mp3-Files...(Deleting Files From Disk)", s.view);
-  CheckTreeView(s.view);
-  UpdateStatus("Deleting Mp3-Files...(Deleting Files Completed)", s.view);
-}
-
-// A close that came while a walk was winding down is carried out once no walk is left.
-void close_if_held(DialogSession& s) {
-  if (s.close_held && s.scans_running == 0 && !s.view->ended()) {
-    s.close_held = false;
-    DialogFunc(&s, kClose, 0);
+// The commands of the buttons; false for an id that carries none.
+bool run_command(DialogSession& s, int command) {
+  switch (command) {
+    case kIdCancel:
+      commands::escape(s);
+      return true;
+    case kCleanDb:
+      // Not guarded: it runs at once, even nested in a walk; never while a search reads the
+      // file table on its thread.
+      if (s.searches_running == 0) commands::clean_db(s);
+      return true;
+    case kAbort:
+      if (s.working != 0) {
+        s.working = 0;
+        UpdateStatus("Aborting actual action...", s.view);
+      }
+      return true;
+    default:
+      for (const guarded_command& c : kGuardedCommands) {
+        if (c.id != command) continue;
+        guarded(s, c.run);
+        return true;
+      }
+      return false;
   }
 }
 
@@ -62,6 +82,7 @@ int DialogFunc(DialogSession* session, unsigned message, int command) {
   switch (message) {
     case kDialogStart:
       s.working = 1;
+      commands::apply_protection(s);
       commands::start(s);
       s.working = 0;
       window_lock::tell_if_read_only(&s);
@@ -69,54 +90,21 @@ int DialogFunc(DialogSession* session, unsigned message, int command) {
 
     case kClose:
       if (s.working != 0) return 1;
-      // After an abort the walk is still winding down and may yet add files: the close
-      // waits until it has returned, so that what is saved is what the walk left.
-      if (s.scans_running > 0) {
+      // After an abort a walk (or a search) is still winding down and may yet add files:
+      // the close waits until it has returned, so that what is saved is what it left.
+      if (s.scans_running > 0 || s.searches_running > 0) {
         s.close_held = true;
         return 1;
       }
       commands::close_dialog(s);
       return 1;
 
-    case kCommand:
-      break;
-
-    default:
-      return 0;
-  }
-
-  switch (command) {
-    case kIdCancel:
-      s.view->end(0);
-      return 1;
-    case kCreateDb:
-      guarded(s, commands::create_db);
-      return 1;
-    case kOpenDb:
-      guarded(s, commands::open_db);
-      return 1;
-    case kSaveDb:
-      guarded(s, commands::save_db);
-      return 1;
-    case kCleanDb:
-      commands::clean_db(s);  // not guarded: it runs at once, even nested in a walk
-      return 1;
-    case kScanDirectory:
-      guarded(s, commands::scan_directory);
+    case kCommand: {
+      const bool handled = run_command(s, command);
       close_if_held(s);
-      return 1;
-    case kAddFile:
-      guarded(s, commands::add_file);
-      return 1;
-    case kDeleteSelected:
-      guarded(s, delete_ticked);
-      return 1;
-    case kAbort:
-      if (s.working != 0) {
-        s.working = 0;
-        UpdateStatus("Aborting actual action...", s.view);
-      }
-      return 1;
+      return handled ? 1 : 0;
+    }
+
     default:
       return 0;
   }

@@ -22,3 +22,13 @@ DialogSession::~DialogSession() {
   mp3db_set_event_pump(nullptr);
   file_unlockdb();
 }
+
+void mark_saved(DialogSession& s) {
+  s.changed = false;
+  s.saved_files = file_getfilenum();
+  s.saved_digests = file_gethashnum();
+}
+
+bool unsaved_changes(const DialogSession& s) {
+  return s.changed || file_getfilenum() != s.saved_files || file_gethashnum() != s.saved_digests;
+}

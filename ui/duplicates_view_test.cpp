@@ -13,6 +13,7 @@
 #include "ui/duplicates_listing.h"
 #include "ui/duplicates_model.h"
 #include "ui/duplicates_view.h"
+#include "ui/removal_commands.h"
 #include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
@@ -38,12 +39,6 @@ void add_file(int32_t hashid, uint32_t size, const std::string& path) {
   tables::append_file(f);
 }
 
-QTreeView* tree_of(QWidget* dialog) {
-  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
-}
-DuplicatesModel* model_of(QWidget* dialog) {
-  return qobject_cast<DuplicatesModel*>(tree_of(dialog)->model());
-}
 QModelIndex item(QWidget* dialog, int group, int row = -1) {
   QModelIndex g = model_of(dialog)->index(group, 0);
   return row < 0 ? g : model_of(dialog)->index(row, 0, g);
@@ -60,18 +55,19 @@ duplicate_listing list_by_accessors() {
   duplicate_listing out;
   uint32_t duplicates = 0, dup_mb = 0, total_mb = 0;
   const uint32_t n_hashes = file_gethashnum();
-  out.hashnum = n_hashes;
+  out.grouped.hashnum = n_hashes;
   for (uint32_t i = 0; i < n_hashes; ++i) {
     const int32_t n = get_fileentriesnum(i);
     get_fileentries(-1);
     if (n >= 2) {
-      duplicate_group g{static_cast<int32_t>(i), {}, static_cast<uint32_t>(out.files.size()),
-                        static_cast<uint32_t>(n)};
-      memcpy(g.digest, db_gethashentry(i), 16);
-      out.groups.push_back(g);
+      cleanup::digest_group g{static_cast<int32_t>(i), {},
+                              static_cast<uint32_t>(out.grouped.files.size()),
+                              static_cast<uint32_t>(n)};
+      memcpy(g.digest.data(), db_gethashentry(i), 16);
+      out.grouped.groups.push_back(g);
       int j = 0;
       for (int32_t k; (k = get_fileentries(static_cast<int32_t>(i))) != -1;) {
-        out.files.push_back(static_cast<uint32_t>(k));
+        out.grouped.files.push_back(static_cast<uint32_t>(k));
         const uint32_t mb = whole_megabytes(db_getfileentry(k)->filesize);
         if (++j >= 2) {
           dup_mb += mb;
@@ -221,14 +217,14 @@ void DuplicatesViewTest::GroupingMatchesPerDigestAccessors() {
   }
   const duplicate_listing fast = list_duplicates();
   const duplicate_listing slow = list_by_accessors();
-  QCOMPARE(fast.groups.size(), slow.groups.size());
-  for (size_t g = 0; g < fast.groups.size(); ++g) {
-    QCOMPARE(fast.groups[g].hashid, slow.groups[g].hashid);
-    QCOMPARE(fast.groups[g].count, slow.groups[g].count);
-    QCOMPARE(fast.groups[g].first, slow.groups[g].first);
-    QVERIFY(memcmp(fast.groups[g].digest, slow.groups[g].digest, 16) == 0);
+  QCOMPARE(fast.grouped.groups.size(), slow.grouped.groups.size());
+  for (size_t g = 0; g < fast.grouped.groups.size(); ++g) {
+    QCOMPARE(fast.grouped.groups[g].hashid, slow.grouped.groups[g].hashid);
+    QCOMPARE(fast.grouped.groups[g].count, slow.grouped.groups[g].count);
+    QCOMPARE(fast.grouped.groups[g].first, slow.grouped.groups[g].first);
+    QVERIFY(fast.grouped.groups[g].digest == slow.grouped.groups[g].digest);
   }
-  QVERIFY(fast.files == slow.files);
+  QVERIFY(fast.grouped.files == slow.grouped.files);
   QCOMPARE(fast.duplicates, slow.duplicates);
   QCOMPARE(fast.duplicate_mb, slow.duplicate_mb);
   QCOMPARE(fast.total_mb, slow.total_mb);
@@ -266,7 +262,8 @@ void DuplicatesViewTest::DeletesOnlyTickedFilesResolvedBeforeFirstRemoval() {
 
   press(&dialog, 1012);
   QCOMPARE(text_of(&dialog, 1009),
-           QStringLiteral("Deleting Mp3-Files...(Deleting Files Completed)"));
+           QStringLiteral("Deleting Mp3-Files...(Deleting Files Completed) - in the trash, where "
+                          "they can be restored"));
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 3 Mp3s"));
   QVERIFY(!exists(folder.file("a0.mp3")));
   QVERIFY(!exists(folder.file("b1.mp3")));
@@ -289,7 +286,7 @@ void DuplicatesViewTest::TickedGroupsDeleteNothing() {
   MainDialog dialog;
   DialogSession session(&dialog);
   tick(&dialog, 0);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
   QVERIFY(exists(folder.file("x")));
   QVERIFY(exists(folder.file("y")));
@@ -315,7 +312,7 @@ void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
   // the original's inode, so deleting it would free nothing; the copy goes.
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 3);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("hard.mp3")));
   QVERIFY(!exists(folder.file("copy.mp3")));
@@ -324,7 +321,7 @@ void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
   QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 3);
   tick(&dialog, 0, 0);
   tick(&dialog, 0, 1);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
   QVERIFY(exists(folder.file("song.mp3")));
   QVERIFY(exists(folder.file("hard.mp3")));
@@ -343,7 +340,7 @@ void DuplicatesViewTest::SparesTickedFileWhoseContentChanged() {
   tick(&dialog, 0, 2);
   // Re-recorded since it was added: no longer a copy of anything listed.
   write_song(folder.file("edited.mp3"), 99, "edited");
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("edited.mp3")));
   QVERIFY(!exists(folder.file("copy.mp3")));
@@ -369,7 +366,7 @@ void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
            0);
   QCOMPARE(unlink(folder.file("other.mp3").c_str()), 0);
   testing_support::make_dirs(folder.file("other.mp3/inside"));
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   struct stat st;
   QVERIFY(lstat(folder.file("copy.mp3").c_str(), &st) != 0);  // the link went, as a link
@@ -395,7 +392,7 @@ void DuplicatesViewTest::TickedCopiesStayWhenNoUntickedCopyHoldsTheContent() {
   for (int g = 0; g < 3; ++g) tick(&dialog, g, 1);
   write_song(folder.file("g0kept.mp3"), 99, "kept");
   QCOMPARE(unlink(folder.file("g1kept.mp3").c_str()), 0);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("g0ticked.mp3")));
   QVERIFY(exists(folder.file("g1ticked.mp3")));

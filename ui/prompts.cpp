@@ -3,6 +3,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 
 #include <utility>
@@ -15,6 +16,8 @@ namespace {
 // fills them, so the running program always shows the real boxes and choosers.
 struct seam_state {
   QQueue<QString> next_names;
+  QQueue<answer> next_answers;
+  QStringList questions;
   bool answering = false;  // a test answers everything: nothing is ever shown
   QStringList boxes;
   QList<chooser_request> requests;
@@ -46,6 +49,42 @@ void message(QWidget* parent, const QString& text, const QString& caption) {
   QMessageBox::information(parent, caption, text, QMessageBox::Ok);
 }
 
+answer ask(QWidget* parent, const QString& text, const QString& caption,
+           std::initializer_list<answer> answers, answer default_answer) {
+  if (!seam().next_answers.isEmpty() || seam().answering) {
+    seam().questions.append(caption + QStringLiteral(": ") + text);
+    return seam().next_answers.isEmpty() ? default_answer : seam().next_answers.dequeue();
+  }
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+  QList<std::pair<QAbstractButton*, answer>> buttons;
+  bool offers_cancel = false;
+  for (answer a : answers) {
+    QAbstractButton* button = nullptr;
+    switch (a) {
+      case answer::yes: button = box.addButton(QMessageBox::Yes); break;
+      case answer::no: button = box.addButton(QMessageBox::No); break;
+      case answer::save: button = box.addButton(QMessageBox::Save); break;
+      case answer::discard: button = box.addButton(QMessageBox::Discard); break;
+      case answer::cancel:
+        button = box.addButton(QMessageBox::Cancel);
+        offers_cancel = true;
+        break;
+      case answer::keep_one_copy:
+        button = box.addButton(QStringLiteral("Keep One Copy of Each"), QMessageBox::AcceptRole);
+        break;
+      case answer::remove_every_copy:
+        button = box.addButton(QStringLiteral("Remove Every Copy"), QMessageBox::DestructiveRole);
+        break;
+    }
+    buttons.append({button, a});
+    if (a == default_answer) box.setDefaultButton(qobject_cast<QPushButton*>(button));
+  }
+  box.exec();
+  for (const auto& [button, a] : buttons)
+    if (box.clickedButton() == button) return a;
+  return offers_cancel ? answer::cancel : default_answer;
+}
+
 QString save_file(QWidget* parent, const QString& title, const QString& folder,
                   const QString& filter) {
   QString answer;
@@ -75,6 +114,10 @@ void set_next_file_name(const QString& name) { seam().next_names.enqueue(name); 
 void reset_seam() { seam() = seam_state(); }
 
 void set_answering(bool answering) { seam().answering = answering; }
+
+void set_next_answer(answer a) { seam().next_answers.enqueue(a); }
+
+QStringList take_questions() { return std::exchange(seam().questions, {}); }
 
 QStringList take_boxes() { return std::exchange(seam().boxes, {}); }
 
