@@ -4,6 +4,7 @@
 #include "database/mp3_db.h"
 #include "ui/dialog_func.h"
 #include "ui/main_dialog.h"
+#include "ui/tree_menu.h"
 
 DialogSession::DialogSession(MainDialog* dialog) : view(dialog) {
   connect(view, &MainDialog::command, this, [this](int id) { DialogFunc(this, kCommand, id); });
@@ -15,6 +16,7 @@ DialogSession::DialogSession(MainDialog* dialog) : view(dialog) {
   mp3db_set_event_pump([](window_handle hwnd) {
     if (hwnd != nullptr) static_cast<DialogSession*>(hwnd)->view->pump();
   });
+  install_tree_menu(*this);
   DialogFunc(this, kDialogStart, 0);
 }
 

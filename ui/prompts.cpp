@@ -1,10 +1,12 @@
 // Message boxes and choosers through Qt, with the answers a test gave in advance.
 #include "ui/prompts.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QUrl>
 
 #include <utility>
 
@@ -18,6 +20,7 @@ struct seam_state {
   QQueue<QString> next_names;
   QQueue<answer> next_answers;
   QStringList questions;
+  QStringList opened;
   bool answering = false;  // a test answers everything: nothing is ever shown
   QStringList boxes;
   QList<chooser_request> requests;
@@ -109,6 +112,14 @@ QString folder(QWidget* parent, const QString& title) {
   return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
 }
 
+void open_url(const QUrl& url) {
+  if (seam().answering) {
+    seam().opened.append(url.toString());
+    return;
+  }
+  QDesktopServices::openUrl(url);
+}
+
 void set_next_file_name(const QString& name) { seam().next_names.enqueue(name); }
 
 void reset_seam() { seam() = seam_state(); }
@@ -120,6 +131,8 @@ void set_next_answer(answer a) { seam().next_answers.enqueue(a); }
 QStringList take_questions() { return std::exchange(seam().questions, {}); }
 
 QStringList take_boxes() { return std::exchange(seam().boxes, {}); }
+
+QStringList take_opened() { return std::exchange(seam().opened, {}); }
 
 QList<chooser_request> take_requests() { return std::exchange(seam().requests, {}); }
 

@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 
+class QUrl;
 class QWidget;
 
 namespace prompts {
@@ -43,6 +44,9 @@ QString open_file(QWidget* parent, const QString& title, const QString& folder,
 // A folder chooser that offers folders only; empty when cancelled.
 QString folder(QWidget* parent, const QString& title);
 
+// Opens url with the desktop's default program for it (a player, the file manager).
+void open_url(const QUrl& url);
+
 // ---- The seam for tests ----
 
 // What a chooser answered in advance was asked to show.
@@ -68,6 +72,8 @@ QStringList take_boxes();
 QStringList take_questions();
 // The chooser requests recorded since the last call, oldest first.
 QList<chooser_request> take_requests();
+// The addresses open_url was given since the last call while tests answer, oldest first.
+QStringList take_opened();
 
 }  // namespace prompts
 

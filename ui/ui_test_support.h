@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -33,8 +34,10 @@ class fresh_folder {
     old_cwd_ = cwd != nullptr ? cwd : "/";
     free(cwd);
     if (chdir(dir_->path().c_str()) != 0) qFatal("cannot enter %s", dir_->path().c_str());
-    // Recovery files of failed saves stay inside the test's folder.
+    // Recovery files of failed saves and the window's settings stay inside the test's folder.
     setenv("XDG_STATE_HOME", file("state").c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(file("config")));
     tables::clear();
     mp3db_set_scan_workers(1);
     prompts::reset_seam();
