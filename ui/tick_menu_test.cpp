@@ -85,11 +85,9 @@ class TickMenuTest : public QObject {
 void TickMenuTest::TicksAllButTheKeeperByEachRule() {
   ui_test::fresh_folder folder;
   write_library(folder);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  dialog.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  ui_test::window w;
+  MainDialog& dialog = w.dialog;
+  DialogSession& session = w.session;
   const QModelIndex any = copy_item(&dialog, 0, 0);
   const struct {
     const char* action;
@@ -132,11 +130,9 @@ void TickMenuTest::TicksAllButTheKeeperByEachRule() {
 void TickMenuTest::TicksFolderUnticksAndInvertsFromMenuAndKeys() {
   ui_test::fresh_folder folder;
   write_library(folder);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  dialog.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  ui_test::window w;
+  MainDialog& dialog = w.dialog;
+  DialogSession& session = w.session;
   // The folders of the clicked copy are offered, its own first.
   const QModelIndex long_a = copy_item(&dialog, 0, 1);
   std::unique_ptr<QMenu> menu = tree_menu(session, long_a);
@@ -191,11 +187,9 @@ void TickMenuTest::ProtectedCopiesAreGreyedNeverTickedAndRemembered() {
              QStringList({"long/folder/a.mp3", "long/folder/b.mp3", "middle/a.mp3"}));
   }
   // Kept between runs; removal spares the folder whatever the ticks say.
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  dialog.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  ui_test::window w;
+  MainDialog& dialog = w.dialog;
+  DialogSession& session = w.session;
   QVERIFY(!(copy_item(&dialog, 0, 0).flags() & Qt::ItemIsUserCheckable));
   prompts::set_next_answer(prompts::answer::yes);
   press(&dialog, kDeleteAllDuplicates);
@@ -214,11 +208,9 @@ void TickMenuTest::ProtectedCopiesAreGreyedNeverTickedAndRemembered() {
 void TickMenuTest::PlaysShowsAndCopiesTheCopy() {
   ui_test::fresh_folder folder;
   write_library(folder);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  dialog.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  ui_test::window w;
+  MainDialog& dialog = w.dialog;
+  DialogSession& session = w.session;
   const QModelIndex mid_a = copy_item(&dialog, 0, 2);
   choose(session, mid_a, "play");
   choose(session, mid_a, "show_in_folder");

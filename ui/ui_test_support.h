@@ -18,7 +18,9 @@
 #include "database/tables.h"
 #include "tests/support/mp3_files.h"
 #include "tests/support/temp_dir.h"
+#include "ui/dialog_session.h"
 #include "ui/dialog_template.h"
+#include "ui/main_dialog.h"
 #include "ui/prompts.h"
 
 namespace ui_test {
@@ -82,6 +84,17 @@ inline void press(QWidget* dialog, int id) {
   QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
   QTest::mouseClick(button, Qt::LeftButton);
 }
+
+// The dialog with its session, shown and active (so that its shortcuts work).
+struct window {
+  window() : session(&dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    if (!QTest::qWaitForWindowActive(&dialog)) qWarning("the dialog did not become active");
+  }
+  MainDialog dialog;
+  DialogSession session;
+};
 
 }  // namespace ui_test
 
