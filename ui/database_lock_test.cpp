@@ -15,16 +15,12 @@
 
 using testing_support::other_process;
 using ui_test::exists;
+using ui_test::files_on_disk;
 using ui_test::press;
 using ui_test::text_of;
 using ui_test::write_song;
 
 namespace {
-
-uint32_t files_on_disk(const std::string& db) {
-  uint32_t files = 0;
-  return file_readheader(db.c_str(), nullptr, &files, nullptr) == 1 ? files : 0xFFFFFFFF;
-}
 
 QString in_use(const QString& db, pid_t pid) {
   return QStringLiteral(

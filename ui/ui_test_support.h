@@ -72,6 +72,12 @@ inline void write_song(const std::string& path, uint32_t seed, const std::string
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// The number of entries the database file db holds, read from its header.
+inline uint32_t files_on_disk(const std::string& db) {
+  uint32_t files = 0;
+  return file_readheader(db.c_str(), nullptr, &files, nullptr) == 1 ? files : 0xFFFFFFFF;
+}
+
 inline QString text_of(const QWidget* dialog, int id) {
   QWidget* w = dialog_template::find(dialog, id);
   if (auto* label = qobject_cast<QLabel*>(w)) return label->text();

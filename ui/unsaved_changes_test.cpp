@@ -6,16 +6,12 @@
 #include "ui/ui_test_support.h"
 
 using ui_test::exists;
+using ui_test::files_on_disk;
 using ui_test::press;
 using ui_test::text_of;
 using ui_test::write_song;
 
 namespace {
-
-uint32_t files_on_disk(const std::string& db) {
-  uint32_t files = 0;
-  return file_readheader(db.c_str(), nullptr, &files, nullptr) == 1 ? files : 0xFFFFFFFF;
-}
 
 // Adds a song through "Add File", which makes a change not yet saved.
 void add_song(QWidget* dialog, const ui_test::fresh_folder& folder, const std::string& name,
