@@ -107,6 +107,12 @@ void build(QDialog* dialog) {
     widget->setGeometry(to_pixels(units, c.x, c.y, c.w, c.h));
   }
   find(dialog, kFrame)->lower();
+  // The status lines say which they are, as their texts change all the time.
+  find(dialog, kLowerLine)->setAccessibleDescription(QStringLiteral("lower status line"));
+  find(dialog, kMiddleLine)->setAccessibleDescription(QStringLiteral("middle status line"));
+  find(dialog, kUpperLine)->setAccessibleDescription(QStringLiteral("upper status line"));
+  // The search box is named by the label above it, for screen readers and the like.
+  qobject_cast<QLabel*>(find(dialog, kSearchLabel))->setBuddy(find(dialog, kSearchWords));
   const QRect frame = to_pixels(units, kDialogX, kDialogY, kDialogWidth, kDialogHeight);
   dialog->resize(frame.size());
   dialog->move(frame.topLeft());

@@ -21,9 +21,21 @@ void PrepareTreeView(QTreeView* tree) {
   tree->setItemsExpandable(false);
   tree->setUniformRowHeights(true);  // keeps a million rows cheap to lay out and scroll
   tree->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Cells, not rows: the accessibility bridge selects a row by its number among the top-level
+  // rows, which misses the copies inside groups; a cell it selects exactly.
+  tree->setSelectionBehavior(QAbstractItemView::SelectItems);
   tree->setDragDropMode(QAbstractItemView::NoDragDrop);
   tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   tree->setAccessibleName(QStringLiteral("Duplicates View"));
+  // The item an assistive tool selects becomes the current one, which Space ticks: the way
+  // a screen reader (or a test over the accessibility bus) ticks a copy.
+  QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, tree,
+                   [tree](const QItemSelection& selected) {
+                     if (selected.isEmpty()) return;
+                     const QModelIndex first = selected.indexes().first().siblingAtColumn(0);
+                     if (first != tree->currentIndex())
+                       tree->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+                   });
   // The tag columns have a header; each starts at a width for its usual texts, and none is
   // sized to its contents, which would read the tags of rows off screen.
   QHeaderView* header = tree->header();

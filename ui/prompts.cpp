@@ -42,6 +42,15 @@ bool answered_in_advance(const chooser_request& request, QString* answer) {
 
 QString first_filter(const QString& filter) { return filter.section(QStringLiteral(";;"), 0, 0); }
 
+// Runs a modal box or chooser, then gives the keyboard back to its owner: without a window
+// manager to do it, keys typed next would go nowhere.
+template <typename Modal>
+auto modal(QWidget* parent, Modal run) {
+  auto result = run();
+  if (parent != nullptr) parent->activateWindow();
+  return result;
+}
+
 }  // namespace
 
 void message(QWidget* parent, const QString& text, const QString& caption) {
@@ -49,7 +58,7 @@ void message(QWidget* parent, const QString& text, const QString& caption) {
     seam().boxes.append(caption + QStringLiteral(": ") + text);
     return;
   }
-  QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+  modal(parent, [&] { return QMessageBox::information(parent, caption, text, QMessageBox::Ok); });
 }
 
 answer ask(QWidget* parent, const QString& text, const QString& caption,
@@ -82,7 +91,7 @@ answer ask(QWidget* parent, const QString& text, const QString& caption,
     buttons.append({button, a});
     if (a == default_answer) box.setDefaultButton(qobject_cast<QPushButton*>(button));
   }
-  box.exec();
+  modal(parent, [&] { return box.exec(); });
   for (const auto& [button, a] : buttons)
     if (box.clickedButton() == button) return a;
   return offers_cancel ? answer::cancel : default_answer;
@@ -94,7 +103,8 @@ QString save_file(QWidget* parent, const QString& title, const QString& folder,
   if (answered_in_advance({QStringLiteral("save"), title, folder, filter}, &answer)) return answer;
   QString selected = first_filter(filter);
   // QFileDialog asks before overwriting unless told not to, and never changes directory.
-  return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected);
+  return modal(parent,
+               [&] { return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected); });
 }
 
 QString open_file(QWidget* parent, const QString& title, const QString& folder,
@@ -102,14 +112,17 @@ QString open_file(QWidget* parent, const QString& title, const QString& folder,
   QString answer;
   if (answered_in_advance({QStringLiteral("open"), title, folder, filter}, &answer)) return answer;
   QString selected = first_filter(filter);
-  return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected);
+  return modal(parent,
+               [&] { return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected); });
 }
 
 QString folder(QWidget* parent, const QString& title) {
   QString answer;
   if (answered_in_advance({QStringLiteral("folder"), title, QString(), QString()}, &answer))
     return answer;
-  return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+  return modal(parent, [&] {
+    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+  });
 }
 
 void open_url(const QUrl& url) {

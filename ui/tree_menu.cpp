@@ -218,11 +218,15 @@ void install_tree_menu(DialogSession& s) {
     QObject::connect(a, &QAction::triggered, tree, act);
     tree->addAction(a);
   };
-  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), [tree, open_at] {
-    const QModelIndex at = tree->currentIndex();
-    const QRect r = tree->visualRect(at);
-    open_at(at, tree->viewport()->mapToGlobal(r.isValid() ? r.center() : QPoint(0, 0)));
-  });
+  // From the keyboard the menu opens on the current item, not on whatever lies under the
+  // middle of the view.
+  for (const QKeySequence& keys : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+    shortcut(keys, [tree, open_at] {
+      const QModelIndex at = tree->currentIndex();
+      const QRect r = tree->visualRect(at);
+      open_at(at, tree->viewport()->mapToGlobal(r.isValid() ? r.center() : QPoint(0, 0)));
+    });
+  }
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_K),
            [&s] { busy(s, [&] { commands::tick_all_but_keepers(s); }); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_U), [&s] { busy(s, [&] { commands::untick_all(s); }); });
