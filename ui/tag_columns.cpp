@@ -34,10 +34,11 @@ QString column_title(int column) {
 
 int column_chars(int column) {
   switch (column) {
-    case kLabelColumn: return 90;
+    case kLabelColumn: return 72;
     case kTitleColumn: case kAlbumColumn: return 26;
     case kArtistColumn: return 20;
-    case kYearColumn: case kTrackColumn: return 6;
+    case kYearColumn: return 8;
+    case kTrackColumn: return 6;
     case kTagKindsColumn: return 15;
     case kCoverColumn: case kBitrateColumn: return 11;
     case kModifiedColumn: return 17;

@@ -222,9 +222,11 @@ void install_tree_menu(DialogSession& s) {
   // middle of the view.
   for (const QKeySequence& keys : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
     shortcut(keys, [tree, open_at] {
+      // Just below the start of the current row, leaving the row and its tags in sight.
       const QModelIndex at = tree->currentIndex();
-      const QRect r = tree->visualRect(at);
-      open_at(at, tree->viewport()->mapToGlobal(r.isValid() ? r.center() : QPoint(0, 0)));
+      const QRect r = tree->visualRect(at.siblingAtColumn(0));
+      open_at(at, tree->viewport()->mapToGlobal(
+                      r.isValid() ? QPoint(r.left() + 2 * r.height(), r.bottom()) : QPoint(0, 0)));
     });
   }
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_K),
