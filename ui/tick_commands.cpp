@@ -72,6 +72,7 @@ ticked_by_rule tick_all_but_keepers(DialogSession& s) {
 uint64_t tick_folder(DialogSession& s, const QString& folder) {
   DuplicatesModel* model = model_of(s.view);
   if (model == nullptr) return 0;
+  // Containment as protection sees it: real paths, whole components.
   cleanup::protected_folders under(encoded({folder}));
   uint64_t ticked = 0;
   for (uint32_t file : model->listed_files()) {
