@@ -90,6 +90,17 @@ class remover {
   std::optional<kept_copy> find_kept(const removal_group& group,
                                      std::vector<file_identity>* staying);
   bool skip_rest(const removal_group& group, size_t from, const std::string& reason);
+  // Removes every copy to go of a group the user chose to empty, each checked on its own.
+  void empty(const removal_group& group, const std::vector<bool>& handled,
+             std::vector<file_identity>* staying);
+  // Checks the copy at path (see remove_copies) and removes it when every check passes; the
+  // outcome says which. kept is the group's kept copy, or null when it is being emptied.
+  file_outcome remove_if_allowed(const std::string& path, const digest_bytes& digest,
+                                 const std::vector<file_identity>& staying,
+                                 const kept_copy* kept);
+  // Removes the copy at path (state as read by its check) and records the outcome.
+  void remove_checked(const std::string& path, const platform::file_state& state,
+                      file_outcome* outcome);
 
   const removal_options& options_;
   const uint64_t total_;
@@ -179,6 +190,10 @@ void remover::run(const removal_group& group) {
     summary_.stopped = true;
     return;
   }
+  if (!kept && group.may_empty) {
+    empty(group, handled, &staying);
+    return;
+  }
   if (!kept) {
     ++summary_.groups_stopped;
     for (size_t i = 0; i < group.go.size(); ++i) {
@@ -205,31 +220,10 @@ void remover::run(const removal_group& group) {
     if (std::find(staying.begin(), staying.end(), kept_id) == staying.end())
       staying.push_back(kept_id);
 
-    file_outcome outcome{path, outcome_kind::skipped, {}};
-    platform::file_state state;
-    if (std::optional<std::string> folder = protected_folder_of(path)) {
-      outcome.reason = "under the protected folder " + *folder;
-    } else if (copy_check check = check_copy(path, group.digest, &state);
-               check != copy_check::holds_content) {
-      outcome.reason = check_text(check);
-    } else if (file_identity id{state.device, state.inode}; id == kept_id) {
-      outcome.reason = "the same file on disk as the kept " + kept->path;
-    } else if (std::find(staying.begin(), staying.end(), id) != staying.end()) {
-      outcome.reason = "the same file on disk as a copy that stays";
-    } else {
-      if (options_.may_remove && !options_.may_remove(path)) {
-        summary_.stopped = true;
-        return;
-      }
-      bool no_trash = false;
-      remove_path(path, options_.method, &outcome, &no_trash);
-      if (no_trash) ++summary_.no_trash;
-    }
+    file_outcome outcome = remove_if_allowed(path, group.digest, staying, &*kept);
+    if (stopped()) return;
     if (outcome.kind == outcome_kind::skipped) {
       if (std::optional<file_identity> now = identity_of(path)) staying.push_back(*now);
-    } else {
-      outcome.size = static_cast<uint64_t>(state.size);
-      file_delete(path.c_str());
     }
     if (!tell(outcome)) return;
     if (outcome.kind != outcome_kind::skipped && !still_holds(&*kept, group.digest)) {
@@ -245,6 +239,51 @@ void remover::run(const removal_group& group) {
       return;
     }
     if (!step_done()) return;
+  }
+}
+
+file_outcome remover::remove_if_allowed(const std::string& path, const digest_bytes& digest,
+                                        const std::vector<file_identity>& staying,
+                                        const kept_copy* kept) {
+  file_outcome outcome{path, outcome_kind::skipped, {}};
+  platform::file_state state;
+  if (std::optional<std::string> folder = protected_folder_of(path)) {
+    outcome.reason = "under the protected folder " + *folder;
+  } else if (copy_check check = check_copy(path, digest, &state);
+             check != copy_check::holds_content) {
+    outcome.reason = check_text(check);
+  } else if (file_identity id{state.device, state.inode};
+             kept != nullptr && id == file_identity{kept->state.device, kept->state.inode}) {
+    outcome.reason = "the same file on disk as the kept " + kept->path;
+  } else if (std::find(staying.begin(), staying.end(), id) != staying.end()) {
+    outcome.reason = "the same file on disk as a copy that stays";
+  } else {
+    remove_checked(path, state, &outcome);
+  }
+  return outcome;
+}
+
+void remover::remove_checked(const std::string& path, const platform::file_state& state,
+                             file_outcome* outcome) {
+  if (options_.may_remove && !options_.may_remove(path)) {
+    summary_.stopped = true;
+    return;
+  }
+  bool no_trash = false;
+  remove_path(path, options_.method, outcome, &no_trash);
+  if (no_trash) ++summary_.no_trash;
+  if (outcome->kind != outcome_kind::skipped) {
+    outcome->size = static_cast<uint64_t>(state.size);
+    file_delete(path.c_str());
+  }
+}
+
+void remover::empty(const removal_group& group, const std::vector<bool>& handled,
+                    std::vector<file_identity>* staying) {
+  for (size_t i = 0; i < group.go.size(); ++i) {
+    if (handled[i]) continue;
+    const file_outcome outcome = remove_if_allowed(group.go[i], group.digest, *staying, nullptr);
+    if (stopped() || !tell(outcome) || !step_done()) return;
   }
 }
 
@@ -266,7 +305,7 @@ std::vector<removal_group> removal_groups_of(const cleanup_plan& plan) {
   std::vector<removal_group> out;
   for (const planned_group& g : plan.groups) {
     if (g.left_alone) continue;
-    removal_group r{g.digest, {}, {}, true};
+    removal_group r{g.digest, {}, {}, true, false};
     for (const planned_copy& c : plan.copies_of(g))
       (c.fate == copy_fate::go ? r.go : r.stay).emplace_back(plan.path(c));
     if (!r.go.empty()) out.push_back(std::move(r));

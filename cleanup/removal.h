@@ -43,14 +43,18 @@ struct removal_group {
   // When no copy that stays holds the content any more, the first copy to go that does is
   // kept instead (a plan's order says which is next best). Otherwise the group is left alone.
   bool keep_a_copy_to_go = false;
+  // The user confirmed that every copy goes: with no copy to stay (and none kept instead) the
+  // copies to go are removed all the same, each still checked (protected folders, its content,
+  // not the same file as one that stays). Nothing else ever empties a group.
+  bool may_empty = false;
 };
 
 struct removal_options {
   removal_method method = removal_method::trash;
   // Real paths of folders whose files are never removed, whatever the groups say.
   std::vector<std::string> protected_folders;
-  // Told each group's kept copy (null when no copy holds the content and the group is left
-  // alone) before any of its copies goes; false stops.
+  // Told each group's kept copy (null when no copy holds the content: the group is left
+  // alone, or emptied where may_empty allows) before any of its copies goes; false stops.
   std::function<bool(const removal_group& group, const std::string* kept)> on_group;
   // Asked right before each removal, once every check has passed; false stops, and that
   // copy and all after it stay (the caller's record of removals can no longer be written).

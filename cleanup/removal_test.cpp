@@ -344,4 +344,39 @@ TEST_F(Removal, NoGroupIsEverEmptiedWhileItsFilesChangeUnderIt) {
   }
 }
 
+TEST_F(Removal, OnlyAConfirmedGroupIsEmptiedAndStillEachCopyIsChecked) {
+  const std::string a = song("a.mp3", 4), b = song("b.mp3", 4, 20);
+  // Every copy ticked, nothing to stay: left alone unless the user confirmed emptying it.
+  cleanup::removal_summary s = remove({{digest_of_audio(4), {}, {a, b}, false, false}});
+  EXPECT_EQ(s.deleted, 0u);
+  EXPECT_EQ(s.groups_stopped, 1u);
+  EXPECT_TRUE(holds_song(a, 4) && holds_song(b, 4));
+
+  // Confirmed: every copy goes, except one that changed meanwhile or lies in a protected
+  // folder, and a copy that is the same file as another is removed once.
+  const std::string c = song("c.mp3", 4, 30);
+  const std::string guarded = song("guarded/d.mp3", 4, 40);
+  ASSERT_EQ(link(c.c_str(), dir_.file("c-link.mp3").c_str()), 0);
+  ASSERT_EQ(file_add(dir_.file("c-link.mp3").c_str()), 1);
+  write_song(b, 77);
+  protected_ = {cleanup_testing::real(dir_.file("guarded"))};
+  outcomes_.clear();
+  s = remove({{digest_of_audio(4), {}, {a, b, c, dir_.file("c-link.mp3"), guarded}, false, true}});
+  EXPECT_EQ(s.deleted, 3u);
+  EXPECT_FALSE(exists(a) || exists(c) || exists(dir_.file("c-link.mp3")));
+  EXPECT_TRUE(holds_song(b, 77) && listed(b));
+  EXPECT_TRUE(holds_song(guarded, 4) && listed(guarded));
+  EXPECT_EQ(outcome_of(b)->kind, outcome_kind::skipped);
+  EXPECT_NE(outcome_of(guarded)->reason.find("protected"), std::string::npos);
+
+  // A copy that stays and still holds the content is kept as usual: confirming changes
+  // nothing for such a group, and the copy's other name on disk stays with it.
+  const std::string e = song("e.mp3", 5), f = song("f.mp3", 5, 20);
+  ASSERT_EQ(link(e.c_str(), dir_.file("e-link.mp3").c_str()), 0);
+  s = remove({{digest_of_audio(5), {e}, {dir_.file("e-link.mp3"), f}, false, true}});
+  EXPECT_EQ(s.deleted, 1u);
+  EXPECT_TRUE(holds_song(e, 5) && exists(dir_.file("e-link.mp3")));
+  EXPECT_FALSE(exists(f));
+}
+
 }  // namespace

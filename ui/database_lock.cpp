@@ -6,6 +6,7 @@
 
 #include "database/mp3_db.h"
 #include "ui/duplicates_view.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/prompts.h"
 
@@ -26,8 +27,8 @@ QString holder() {
   return name;
 }
 
-void refuse(MainDialog* dialog) {
-  prompts::message(dialog,
+void refuse(DialogSession* session) {
+  prompts::message(session->view,
                    QStringLiteral("The database %1 is in use by %2. Close that program and try "
                                   "again; nothing was changed.")
                        .arg(database_name(), holder()),
@@ -36,53 +37,53 @@ void refuse(MainDialog* dialog) {
 
 }  // namespace
 
-void take_for_reading(MainDialog* dialog, const char* name) {
+void take_for_reading(DialogSession* session, const char* name) {
   const int locked = file_lockdb(name, kProgram);
   // The database held before is not this window's any more, whatever became of this one.
   if (locked != 1) file_unlockdb();
   // Where no lock can be had at all (a folder that does not exist), nobody else can hold
   // one either: the window works as it always did.
-  dialog->read_only = locked == 0;
+  session->read_only = locked == 0;
 }
 
-void tell_if_read_only(MainDialog* dialog) {
-  if (!dialog->read_only) return;
-  prompts::message(dialog,
+void tell_if_read_only(DialogSession* session) {
+  if (!session->read_only) return;
+  prompts::message(session->view,
                    QStringLiteral("The database %1 is in use by %2. It is shown read-only: "
                                   "changes and saving are refused until that program lets it go.")
                        .arg(database_name(), holder()),
                    QStringLiteral("Varnelo Warning"));
 }
 
-bool take_for_creating(MainDialog* dialog) {
+bool take_for_creating(DialogSession* session) {
   const int locked = file_lockdb(file_getdbname(), kProgram);
   if (locked == 0) {
-    refuse(dialog);
+    refuse(session);
     return false;
   }
   if (locked != 1) file_unlockdb();
-  dialog->read_only = false;
+  session->read_only = false;
   return true;
 }
 
-bool may_change(MainDialog* dialog) {
+bool may_change(DialogSession* session) {
   const char* name = file_getdbname();
   if (file_haslock(name)) return true;
   const int locked = file_lockdb(name, kProgram);
   if (locked == 0) {
-    refuse(dialog);
+    refuse(session);
     return false;
   }
-  if (dialog->read_only) {
-    dialog->read_only = false;
+  if (session->read_only) {
+    session->read_only = false;
     if (file_dbchanged()) {
       file_opendb();
-      UpdateTreeView(dialog);
+      UpdateTreeView(session->view);
     }
   }
   return true;
 }
 
-bool may_save_on_close(const MainDialog* dialog) { return !dialog->read_only; }
+bool may_save_on_close(const DialogSession* session) { return !session->read_only; }
 
 }  // namespace window_lock

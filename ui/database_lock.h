@@ -5,7 +5,7 @@
 #ifndef VARNELO_UI_DATABASE_LOCK_H_
 #define VARNELO_UI_DATABASE_LOCK_H_
 
-class MainDialog;
+class DialogSession;
 
 namespace window_lock {
 
@@ -13,22 +13,22 @@ namespace window_lock {
 // lock, letting go of the one held before. When another program holds it, the window goes
 // on read-only; tell_if_read_only, called once the database is read, then says so in a box
 // naming that program.
-void take_for_reading(MainDialog* dialog, const char* name);
-void tell_if_read_only(MainDialog* dialog);
+void take_for_reading(DialogSession* session, const char* name);
+void tell_if_read_only(DialogSession* session);
 
 // Before Create new DB writes the database the store now names: takes its lock. False,
 // after a box naming the holder, when another program holds it (the caller then changes
 // nothing).
-bool take_for_creating(MainDialog* dialog);
+bool take_for_creating(DialogSession* session);
 
 // Before a command that changes or saves the database: true when it may go on. Read-only,
 // the lock is tried again; once taken, a file that another program changed meanwhile is
 // read again (nothing was changed here in that state) and the listing rebuilt. False,
 // after a box naming the holder, when another program holds it.
-bool may_change(MainDialog* dialog);
+bool may_change(DialogSession* session);
 
 // Whether closing saves: not while read-only, when there is nothing of this window's to save.
-bool may_save_on_close(const MainDialog* dialog);
+bool may_save_on_close(const DialogSession* session);
 
 }  // namespace window_lock
 

@@ -9,21 +9,18 @@
 
 #include "tests/support/other_process.h"
 #include "ui/dialog_func.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
 using testing_support::other_process;
 using ui_test::exists;
+using ui_test::files_on_disk;
 using ui_test::press;
 using ui_test::text_of;
 using ui_test::write_song;
 
 namespace {
-
-uint32_t files_on_disk(const std::string& db) {
-  uint32_t files = 0;
-  return file_readheader(db.c_str(), nullptr, &files, nullptr) == 1 ? files : 0xFFFFFFFF;
-}
 
 QString in_use(const QString& db, pid_t pid) {
   return QStringLiteral(
@@ -75,6 +72,7 @@ class DatabaseLockTest : public QObject {
 void DatabaseLockTest::FailedSaveKeepsEveryEntryForALaterSave() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   for (int i = 0; i < 3; ++i) {
     write_song(folder.file("s" + std::to_string(i) + ".mp3"), i);
@@ -121,6 +119,7 @@ void DatabaseLockTest::ReadOnlyWhileAnotherProgramHoldsTheDatabase() {
   {
     // Started while the other holds it: read, told once, and closed without a save.
     MainDialog dialog;
+    DialogSession session(&dialog);
     dialog.show();
     QCOMPARE(prompts::take_boxes(), QStringList({read_only("default.mp3db", cli.pid())}));
     QCOMPARE(file_getfilenum(), 1u);
@@ -137,6 +136,7 @@ void DatabaseLockTest::ReadOnlyWhileAnotherProgramHoldsTheDatabase() {
   }
 
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::take_boxes();
   const QString ready = text_of(&dialog, 1009);
@@ -170,6 +170,7 @@ void DatabaseLockTest::OpenAndCreateMoveTheLock() {
   const std::string db = folder.file("default.mp3db");
   const std::string second = folder.file("second.mp3db");
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   other_process cli;
   QCOMPARE(cli.lock(db, "varnelo-cli"), 0);

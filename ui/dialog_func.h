@@ -3,8 +3,9 @@
 #define VARNELO_UI_DIALOG_FUNC_H_
 
 #include "database/mp3_db.h"
+#include "ui/control_ids.h"
 
-class QWidget;
+class DialogSession;
 
 // What DialogFunc is told.
 enum dialog_message : unsigned {
@@ -12,13 +13,14 @@ enum dialog_message : unsigned {
   kCommand = 2,      // a button (or Escape, kIdCancel) with its control id
   kClose = 3,        // the close box or the system menu's Close
 };
-constexpr int kIdCancel = 2;
 
-// Carries out the dialog start, the commands 2, 1002-1007, 1012 and 1013, and the close.
-// Returns 1 when the message was handled (also when a busy dialog refused it), 0 otherwise.
-int DialogFunc(QWidget* dialog, unsigned message, int command);
+// Carries out the dialog start, the commands of the dialog's buttons (and Escape), and the
+// close, for the dialog of session. Returns 1 when the message was handled (also when a busy
+// dialog refused it), 0 otherwise.
+int DialogFunc(DialogSession* session, unsigned message, int command);
 
-// Progress of a folder walk: writes the middle and upper lines; 1 to go on, 0 to stop.
+// Progress of a folder walk: writes the middle and upper lines; 1 to go on, 0 to stop. hwnd
+// is the DialogSession the walk was started for.
 int MyChangeCb(int files_new, int level, const char* name, const char* dir, window_handle hwnd);
 
 // Prepares the application, runs the main dialog and gives its result as the exit code.

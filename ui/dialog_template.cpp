@@ -12,28 +12,28 @@
 namespace dialog_template {
 
 const control kControls[22] = {
-    {1000, control_kind::tree, "", 10, 57, 586, 161},
-    {1001, control_kind::group_box, "Database: None", 6, 6, 593, 290},
-    {1002, control_kind::push_button, "Create new DB", 359, 19, 74, 17},
-    {1003, control_kind::push_button, "Open DB", 438, 19, 74, 17},
-    {1004, control_kind::push_button, "Save DB", 516, 19, 74, 17},
-    {1005, control_kind::push_button, "Update/Clean DB", 174, 18, 74, 17},
-    {1006, control_kind::push_button, "Scan Directory", 95, 18, 74, 17},
-    {1007, control_kind::push_button, "Add File", 17, 18, 74, 17},
-    {1012, control_kind::push_button, "Delete selected files", 497, 223, 94, 27},
-    {1010, control_kind::label, "", 11, 273, 584, 9},
-    {1011, control_kind::label, "", 11, 263, 586, 8},
-    {1009, control_kind::label, "Status: nothing to do.", 11, 284, 586, 8},
-    {1016, control_kind::push_button, "Delete all duplicate files", 398, 223, 96, 27},
-    {1020, control_kind::edit, "", 15, 241, 166, 12},
-    {104, control_kind::label, "Search the whole db for Mp3s :", 17, 228, 105, 10},
-    {1014, control_kind::push_button, "Search", 125, 225, 56, 14},
-    {1018, control_kind::push_button, "View only Duplicates", 399, 255, 94, 17},
-    {1017, control_kind::push_button, "View All Mp3s", 497, 254, 94, 18},
-    {108, control_kind::centred_label, "Duplicates View", 199, 39, 207, 12},
-    {1013, control_kind::push_button, "abort scanning", 95, 36, 74, 17},
-    {1019, control_kind::push_button, "View Search Results", 300, 255, 95, 17},
-    {1015, control_kind::push_button, "Move Files into a directory", 299, 223, 96, 27},
+    {kTree, control_kind::tree, "", 10, 57, 586, 161},
+    {kFrame, control_kind::group_box, "Database: None", 6, 6, 593, 290},
+    {kCreateDb, control_kind::push_button, "Create new DB", 359, 19, 74, 17},
+    {kOpenDb, control_kind::push_button, "Open DB", 438, 19, 74, 17},
+    {kSaveDb, control_kind::push_button, "Save DB", 516, 19, 74, 17},
+    {kCleanDb, control_kind::push_button, "Update/Clean DB", 174, 18, 74, 17},
+    {kScanDirectory, control_kind::push_button, "Scan Directory", 95, 18, 74, 17},
+    {kAddFile, control_kind::push_button, "Add File", 17, 18, 74, 17},
+    {kDeleteSelected, control_kind::push_button, "Delete selected files", 497, 223, 94, 27},
+    {kMiddleLine, control_kind::label, "", 11, 273, 584, 9},
+    {kUpperLine, control_kind::label, "", 11, 263, 586, 8},
+    {kLowerLine, control_kind::label, "Status: nothing to do.", 11, 284, 586, 8},
+    {kDeleteAllDuplicates, control_kind::push_button, "Delete all duplicate files", 398, 223, 96, 27},
+    {kSearchWords, control_kind::edit, "", 15, 241, 166, 12},
+    {kSearchLabel, control_kind::label, "Search the whole db for Mp3s :", 17, 228, 105, 10},
+    {kSearch, control_kind::push_button, "Search", 125, 225, 56, 14},
+    {kViewDuplicates, control_kind::push_button, "View only Duplicates", 399, 255, 94, 17},
+    {kViewAll, control_kind::push_button, "View All Mp3s", 497, 254, 94, 18},
+    {kViewHeading, control_kind::centred_label, "Duplicates View", 199, 39, 207, 12},
+    {kAbort, control_kind::push_button, "abort scanning", 95, 36, 74, 17},
+    {kViewSearchResults, control_kind::push_button, "View Search Results", 300, 255, 95, 17},
+    {kMoveFiles, control_kind::push_button, "Move Files into a directory", 299, 223, 96, 27},
 };
 
 base_units units_of(const QFont& font) {
@@ -106,7 +106,13 @@ void build(QDialog* dialog) {
     widget->setObjectName(object_name(c.id));
     widget->setGeometry(to_pixels(units, c.x, c.y, c.w, c.h));
   }
-  find(dialog, 1001)->lower();
+  find(dialog, kFrame)->lower();
+  // The status lines say which they are, as their texts change all the time.
+  find(dialog, kLowerLine)->setAccessibleDescription(QStringLiteral("lower status line"));
+  find(dialog, kMiddleLine)->setAccessibleDescription(QStringLiteral("middle status line"));
+  find(dialog, kUpperLine)->setAccessibleDescription(QStringLiteral("upper status line"));
+  // The search box is named by the label above it, for screen readers and the like.
+  qobject_cast<QLabel*>(find(dialog, kSearchLabel))->setBuddy(find(dialog, kSearchWords));
   const QRect frame = to_pixels(units, kDialogX, kDialogY, kDialogWidth, kDialogHeight);
   dialog->resize(frame.size());
   dialog->move(frame.topLeft());

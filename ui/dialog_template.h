@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+#include "ui/control_ids.h"
+
 class QDialog;
 class QFont;
 class QWidget;
@@ -15,7 +17,7 @@ namespace dialog_template {
 enum class control_kind { tree, group_box, push_button, label, centred_label, edit };
 
 struct control {
-  int id;
+  control_id id;
   control_kind kind;
   const char* text;
   int x, y, w, h;  // dialog units

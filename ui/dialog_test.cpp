@@ -10,6 +10,8 @@
 
 #include "ui/dialog_func.h"
 #include "ui/duplicates_model.h"
+#include "ui/duplicates_view.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -51,12 +53,6 @@ void write_album(const std::string& folder, int songs) {
 
 int keep_going(int, int, const char*, const char*, window_handle) { return 1; }
 
-QTreeView* tree_of(QWidget* dialog) {
-  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
-}
-DuplicatesModel* model_of(QWidget* dialog) {
-  return qobject_cast<DuplicatesModel*>(tree_of(dialog)->model());
-}
 
 }  // namespace
 
@@ -73,7 +69,7 @@ class DialogTest : public QObject {
   void CleanDropsVanishedFiles();
   void AddFileTakesChosenFile();
   void ScanListsDuplicatesOrStopsWhenChooserCancelled();
-  void CommandlessControlsChangeNothing();
+  void OkAndIdleAbortChangeNothing();
   void ProgressCallbackWritesLinesAndAnswersAbort();
   void WalkRefusesGuardedCommandsAndCloseButRunsClean();
   void AbortStopsWalkMidway();
@@ -85,6 +81,7 @@ class DialogTest : public QObject {
 void DialogTest::StartsWithTemplateControlsAndTexts() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Varnelo"));
   QVERIFY(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
   QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -137,6 +134,7 @@ void DialogTest::StartsWithTemplateControlsAndTexts() {
 void DialogTest::PlacesControlsInDialogUnitsWithFrameBeneath() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   const auto units = dialog_template::units_of(dialog.font());
   QVERIFY(units.x > 0 && units.y > 0);
@@ -166,6 +164,7 @@ void DialogTest::StartLoadsDefaultDatabase() {
   tables::clear();
 
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(file_getfilenum(), 4u);
   QCOMPARE(model_of(&dialog)->rowCount(), 2);
   QCOMPARE(text_of(&dialog, 1010),
@@ -175,6 +174,7 @@ void DialogTest::StartLoadsDefaultDatabase() {
 void DialogTest::CreateAsksThenCreatesOrReportsEachFailure() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
 
   // Cancelled: the first text stays, nothing else changes.
@@ -222,6 +222,7 @@ void DialogTest::OpenReadsChosenDatabaseWithoutBoxes() {
   tables::clear();
 
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString());
   press(&dialog, 1003);
@@ -252,6 +253,7 @@ void DialogTest::OpenReadsChosenDatabaseWithoutBoxes() {
 void DialogTest::SaveWritesReloadsOrTellsItFailed() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   press(&dialog, 1004);
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Successful)"));
@@ -285,6 +287,7 @@ void DialogTest::SaveWritesReloadsOrTellsItFailed() {
 void DialogTest::CleanDropsVanishedFiles() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   write_song(folder.file("a.mp3"), 3, "a");
   write_song(folder.file("b.mp3"), 3, "b");
@@ -302,6 +305,7 @@ void DialogTest::CleanDropsVanishedFiles() {
 void DialogTest::AddFileTakesChosenFile() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString());
   press(&dialog, 1007);
@@ -333,6 +337,7 @@ void DialogTest::AddFileTakesChosenFile() {
 void DialogTest::ScanListsDuplicatesOrStopsWhenChooserCancelled() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString());
   press(&dialog, 1006);
@@ -356,17 +361,14 @@ void DialogTest::ScanListsDuplicatesOrStopsWhenChooserCancelled() {
   QVERIFY(tree_of(&dialog)->isExpanded(model_of(&dialog)->index(2, 0)));
 }
 
-void DialogTest::CommandlessControlsChangeNothing() {
+void DialogTest::OkAndIdleAbortChangeNothing() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   const QString lines[] = {text_of(&dialog, 1009), text_of(&dialog, 1010),
                            text_of(&dialog, 1011)};
-  for (int id : {1014, 1015, 1016, 1017, 1018, 1019}) {
-    press(&dialog, id);
-    QCOMPARE(DialogFunc(&dialog, kCommand, id), 0);
-  }
-  QCOMPARE(DialogFunc(&dialog, kCommand, 1), 0);  // OK, as sent by Enter
+  QCOMPARE(DialogFunc(&session, kCommand, 1), 0);  // OK, as sent by Enter
   QTest::keyClicks(dialog_template::find(&dialog, 1020), "some words");
   QTest::keyClick(dialog_template::find(&dialog, 1020), Qt::Key_Return);
   // Abort while nothing runs: nothing, no text.
@@ -382,11 +384,12 @@ void DialogTest::CommandlessControlsChangeNothing() {
 void DialogTest::ProgressCallbackWritesLinesAndAnswersAbort() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
-  QCOMPARE(MyChangeCb(3, 2, "x.mp3", "/music/a", &dialog), 0);  // nothing runs: stop
+  DialogSession session(&dialog);
+  QCOMPARE(MyChangeCb(3, 2, "x.mp3", "/music/a", &session), 0);  // nothing runs: stop
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("3 Files added to DB! Last added File:x.mp3."));
   QCOMPARE(text_of(&dialog, 1011),
            QStringLiteral("Level:2 (1=Top). Actual Directory Name:/music/a."));
-  MyChangeCb(4, -1, "", "/music/a", &dialog);
+  MyChangeCb(4, -1, "", "/music/a", &session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("4 Files added to DB!"));
   QCOMPARE(text_of(&dialog, 1011), QString());
 }
@@ -395,6 +398,7 @@ void DialogTest::WalkRefusesGuardedCommandsAndCloseButRunsClean() {
   ui_test::fresh_folder folder;
   write_album(folder.file("album"), 20);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
   during_walk walk([&] {
@@ -430,6 +434,7 @@ void DialogTest::AbortStopsWalkMidway() {
   ui_test::fresh_folder folder;
   write_album(folder.file("album"), 40);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
   during_walk walk([&] {
@@ -450,6 +455,7 @@ void DialogTest::CloseAfterAbortWaitsForWalkThenSaves() {
   ui_test::fresh_folder folder;
   write_album(folder.file("album"), 40);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
   during_walk walk([&] {
@@ -478,6 +484,7 @@ void DialogTest::EscapeEndsWithoutSavingEvenDuringWalk() {
   {
     ui_test::fresh_folder folder;
     MainDialog dialog;
+    DialogSession session(&dialog);
     dialog.show();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.ended());
@@ -487,9 +494,12 @@ void DialogTest::EscapeEndsWithoutSavingEvenDuringWalk() {
   ui_test::fresh_folder folder;
   write_album(folder.file("album"), 40);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
   during_walk walk([&] {
+    // The walk has added files that are not saved: the user is asked, and discards them.
+    prompts::set_next_answer(prompts::answer::discard);
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.ended());
   });
@@ -497,6 +507,7 @@ void DialogTest::EscapeEndsWithoutSavingEvenDuringWalk() {
   QVERIFY(walk.ran());
   QVERIFY(!dialog.isVisible());
   QVERIFY(!exists(folder.file("default.mp3db")));
+  QCOMPARE(prompts::take_questions().size(), 1);
   // Nothing of the walk would be saved, so it stopped rather than ran on unseen.
   QVERIFY(file_getfilenum() < 40u);
 }
@@ -505,6 +516,7 @@ void DialogTest::CloseSavesAndEnds() {
   ui_test::fresh_folder folder;
   write_song(folder.file("a.mp3"), 9);
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   prompts::set_next_file_name(QString::fromStdString(folder.file("a.mp3")));
   press(&dialog, 1007);
@@ -521,6 +533,7 @@ void DialogTest::CloseSavesAndEnds() {
   // folder (nothing can be written beside the database), and the window ends anyway.
   ui_test::fresh_folder second;
   MainDialog again;
+  DialogSession again_session(&again);
   again.show();
   QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
   QCOMPARE(file_setdb(second.file("gone/x.mp3db").c_str()), 1);

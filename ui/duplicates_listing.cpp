@@ -4,7 +4,6 @@
 
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <charconv>
 
@@ -30,7 +29,7 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
 
 }  // namespace
 
-std::string group_label(int32_t files, const unsigned char d[16]) {
+std::string group_label(int32_t files, const cleanup::digest_bytes& d) {
   return format("%d Files with Hash digest: "
                 "%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x",
                 files, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11],
@@ -63,27 +62,18 @@ std::string summary_upper_text(uint32_t files, int32_t total_mb) {
 }
 
 duplicate_listing list_duplicates() {
-  cleanup::duplicate_groups grouped = cleanup::group_by_digest();
   duplicate_listing out;
-  out.hashnum = grouped.hashnum;
-  out.groups.reserve(grouped.groups.size());
-  for (const cleanup::digest_group& g : grouped.groups) {
-    duplicate_group group{g.hashid, {}, g.first, g.count};
-    memcpy(group.digest, g.digest.data(), sizeof group.digest);
-    out.groups.push_back(group);
-  }
-  out.files = std::move(grouped.files);
-  out.missing_digests = std::move(grouped.missing_digests);
+  out.grouped = cleanup::group_by_digest();
   // The view's counters are 32-bit and wrap as they always did.
-  const cleanup::group_statistics& s = grouped.statistics;
+  const cleanup::group_statistics& s = out.grouped.statistics;
   out.duplicates = static_cast<int32_t>(static_cast<uint32_t>(s.duplicates));
   out.duplicate_mb = static_cast<int32_t>(static_cast<uint32_t>(s.duplicate_mb));
   out.total_mb = static_cast<int32_t>(static_cast<uint32_t>(s.total_mb));
   // The progress pair of the last group: by then every duplicate is counted.
-  if (!out.groups.empty()) {
+  if (!out.grouped.groups.empty()) {
     out.progress_middle = format("duplicates till now: %d", out.duplicates);
-    out.progress_upper =
-        hash_progress_text(static_cast<uint32_t>(out.groups.back().hashid), out.hashnum);
+    out.progress_upper = hash_progress_text(
+        static_cast<uint32_t>(out.grouped.groups.back().hashid), out.grouped.hashnum);
   }
   return out;
 }

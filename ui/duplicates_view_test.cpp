@@ -13,6 +13,8 @@
 #include "ui/duplicates_listing.h"
 #include "ui/duplicates_model.h"
 #include "ui/duplicates_view.h"
+#include "ui/removal_commands.h"
+#include "ui/dialog_session.h"
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -37,12 +39,6 @@ void add_file(int32_t hashid, uint32_t size, const std::string& path) {
   tables::append_file(f);
 }
 
-QTreeView* tree_of(QWidget* dialog) {
-  return qobject_cast<QTreeView*>(dialog_template::find(dialog, 1000));
-}
-DuplicatesModel* model_of(QWidget* dialog) {
-  return qobject_cast<DuplicatesModel*>(tree_of(dialog)->model());
-}
 QModelIndex item(QWidget* dialog, int group, int row = -1) {
   QModelIndex g = model_of(dialog)->index(group, 0);
   return row < 0 ? g : model_of(dialog)->index(row, 0, g);
@@ -59,18 +55,19 @@ duplicate_listing list_by_accessors() {
   duplicate_listing out;
   uint32_t duplicates = 0, dup_mb = 0, total_mb = 0;
   const uint32_t n_hashes = file_gethashnum();
-  out.hashnum = n_hashes;
+  out.grouped.hashnum = n_hashes;
   for (uint32_t i = 0; i < n_hashes; ++i) {
     const int32_t n = get_fileentriesnum(i);
     get_fileentries(-1);
     if (n >= 2) {
-      duplicate_group g{static_cast<int32_t>(i), {}, static_cast<uint32_t>(out.files.size()),
-                        static_cast<uint32_t>(n)};
-      memcpy(g.digest, db_gethashentry(i), 16);
-      out.groups.push_back(g);
+      cleanup::digest_group g{static_cast<int32_t>(i), {},
+                              static_cast<uint32_t>(out.grouped.files.size()),
+                              static_cast<uint32_t>(n)};
+      memcpy(g.digest.data(), db_gethashentry(i), 16);
+      out.grouped.groups.push_back(g);
       int j = 0;
       for (int32_t k; (k = get_fileentries(static_cast<int32_t>(i))) != -1;) {
-        out.files.push_back(static_cast<uint32_t>(k));
+        out.grouped.files.push_back(static_cast<uint32_t>(k));
         const uint32_t mb = whole_megabytes(db_getfileentry(k)->filesize);
         if (++j >= 2) {
           dup_mb += mb;
@@ -111,6 +108,7 @@ class DuplicatesViewTest : public QObject {
 void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   // Hash 0: files 1 and 4; hash 1: file 0 alone; hash 2 (digest 00..0f): files 2, 3, 5.
   add_hash(0xab);
   add_hash(0x01);
@@ -161,6 +159,7 @@ void DuplicatesViewTest::ListsGroupsInDigestOrderWithExactLabels() {
 void DuplicatesViewTest::StatisticsCountWholeMegabytesOfLaterCopies() {
   ui_test::fresh_folder folder;
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(text_of(&dialog, 1010),
            QStringLiteral("found 0 duplicates in DB! Which take 0 MB of space."));
   QCOMPARE(text_of(&dialog, 1011),
@@ -218,14 +217,14 @@ void DuplicatesViewTest::GroupingMatchesPerDigestAccessors() {
   }
   const duplicate_listing fast = list_duplicates();
   const duplicate_listing slow = list_by_accessors();
-  QCOMPARE(fast.groups.size(), slow.groups.size());
-  for (size_t g = 0; g < fast.groups.size(); ++g) {
-    QCOMPARE(fast.groups[g].hashid, slow.groups[g].hashid);
-    QCOMPARE(fast.groups[g].count, slow.groups[g].count);
-    QCOMPARE(fast.groups[g].first, slow.groups[g].first);
-    QVERIFY(memcmp(fast.groups[g].digest, slow.groups[g].digest, 16) == 0);
+  QCOMPARE(fast.grouped.groups.size(), slow.grouped.groups.size());
+  for (size_t g = 0; g < fast.grouped.groups.size(); ++g) {
+    QCOMPARE(fast.grouped.groups[g].hashid, slow.grouped.groups[g].hashid);
+    QCOMPARE(fast.grouped.groups[g].count, slow.grouped.groups[g].count);
+    QCOMPARE(fast.grouped.groups[g].first, slow.grouped.groups[g].first);
+    QVERIFY(fast.grouped.groups[g].digest == slow.grouped.groups[g].digest);
   }
-  QVERIFY(fast.files == slow.files);
+  QVERIFY(fast.grouped.files == slow.grouped.files);
   QCOMPARE(fast.duplicates, slow.duplicates);
   QCOMPARE(fast.duplicate_mb, slow.duplicate_mb);
   QCOMPARE(fast.total_mb, slow.total_mb);
@@ -241,6 +240,7 @@ void DuplicatesViewTest::DeletesOnlyTickedFilesResolvedBeforeFirstRemoval() {
     QCOMPARE(file_add((folder.file(name) + ".mp3").c_str()), 1);
   }
   MainDialog dialog;
+  DialogSession session(&dialog);
   dialog.show();
   QCOMPARE(model_of(&dialog)->rowCount(), 2);
   QCOMPARE(label(&dialog, 1, 1),
@@ -262,7 +262,8 @@ void DuplicatesViewTest::DeletesOnlyTickedFilesResolvedBeforeFirstRemoval() {
 
   press(&dialog, 1012);
   QCOMPARE(text_of(&dialog, 1009),
-           QStringLiteral("Deleting Mp3-Files...(Deleting Files Completed)"));
+           QStringLiteral("Deleting Mp3-Files...(Deleting Files Completed) - in the trash, where "
+                          "they can be restored"));
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 3 Mp3s"));
   QVERIFY(!exists(folder.file("a0.mp3")));
   QVERIFY(!exists(folder.file("b1.mp3")));
@@ -283,8 +284,9 @@ void DuplicatesViewTest::TickedGroupsDeleteNothing() {
   }
   QCOMPARE(unlink(folder.file("gone").c_str()), 0);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
   QVERIFY(exists(folder.file("x")));
   QVERIFY(exists(folder.file("y")));
@@ -303,13 +305,14 @@ void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
   for (const char* name : {"song.mp3", "hard.mp3", "soft.mp3", "copy.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 4);
 
   // Ticking the hard link and the real copy while the original stays: the hard link shares
   // the original's inode, so deleting it would free nothing; the copy goes.
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 3);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("hard.mp3")));
   QVERIFY(!exists(folder.file("copy.mp3")));
@@ -318,7 +321,7 @@ void DuplicatesViewTest::SparesTickedFileThatIsAnUntickedCopyOnDisk() {
   QCOMPARE(model_of(&dialog)->rowCount(item(&dialog, 0)), 3);
   tick(&dialog, 0, 0);
   tick(&dialog, 0, 1);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 0 Mp3s"));
   QVERIFY(exists(folder.file("song.mp3")));
   QVERIFY(exists(folder.file("hard.mp3")));
@@ -332,11 +335,12 @@ void DuplicatesViewTest::SparesTickedFileWhoseContentChanged() {
   for (const char* name : {"keep.mp3", "edited.mp3", "copy.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 2);
   // Re-recorded since it was added: no longer a copy of anything listed.
   write_song(folder.file("edited.mp3"), 99, "edited");
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("edited.mp3")));
   QVERIFY(!exists(folder.file("copy.mp3")));
@@ -352,6 +356,7 @@ void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
   for (const char* name : {"keep.mp3", "copy.mp3", "other.mp3"})
     QCOMPARE(file_add(folder.file(name).c_str()), 1);
   MainDialog dialog;
+  DialogSession session(&dialog);
   tick(&dialog, 0, 1);
   tick(&dialog, 0, 2);
   // One chosen path becomes a link to a file outside the database, the other a folder.
@@ -361,7 +366,7 @@ void DuplicatesViewTest::ChosenPathReplacedOnDiskTakesNothingElse() {
            0);
   QCOMPARE(unlink(folder.file("other.mp3").c_str()), 0);
   testing_support::make_dirs(folder.file("other.mp3/inside"));
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   struct stat st;
   QVERIFY(lstat(folder.file("copy.mp3").c_str(), &st) != 0);  // the link went, as a link
@@ -382,11 +387,12 @@ void DuplicatesViewTest::TickedCopiesStayWhenNoUntickedCopyHoldsTheContent() {
     }
   }
   MainDialog dialog;
+  DialogSession session(&dialog);
   QCOMPARE(model_of(&dialog)->rowCount(), 3);
   for (int g = 0; g < 3; ++g) tick(&dialog, g, 1);
   write_song(folder.file("g0kept.mp3"), 99, "kept");
   QCOMPARE(unlink(folder.file("g1kept.mp3").c_str()), 0);
-  CheckTreeView(&dialog);
+  CheckTreeView(session);
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("Deleted 1 Mp3s"));
   QVERIFY(exists(folder.file("g0ticked.mp3")));
   QVERIFY(exists(folder.file("g1ticked.mp3")));

@@ -1,4 +1,4 @@
-// The main dialog's window: template, window frame and the routing of events to DialogFunc.
+// The main dialog's window: template, window frame and the signals of its controls.
 #include "ui/main_dialog.h"
 
 #include <QAbstractButton>
@@ -6,8 +6,6 @@
 #include <QCoreApplication>
 #include <QTreeView>
 
-#include "database/mp3_db.h"
-#include "ui/dialog_func.h"
 #include "ui/dialog_template.h"
 #include "ui/duplicates_view.h"
 
@@ -22,30 +20,19 @@ MainDialog::MainDialog() {
   dialog_font.setPointSize(8);
   setFont(dialog_font);
   dialog_template::build(this);
-  auto* tree = qobject_cast<QTreeView*>(dialog_template::find(this, 1000));
-  PrepareTreeView(tree);
+  PrepareTreeView(qobject_cast<QTreeView*>(control(kTree)));
   // The first tab stop has the focus at the start, so Enter presses no button.
-  tree->setFocus();
+  control(kTree)->setFocus();
 
   for (const dialog_template::control& c : dialog_template::kControls) {
-    if (auto* button = qobject_cast<QAbstractButton*>(dialog_template::find(this, c.id))) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control(c.id))) {
       const int id = c.id;
-      connect(button, &QAbstractButton::clicked, this,
-              [this, id] { DialogFunc(this, kCommand, id); });
+      connect(button, &QAbstractButton::clicked, this, [this, id] { emit command(id); });
     }
   }
-  // During a folder walk the library hands the dialog's pending events to the dialog.
-  // A walk started without a window (hwnd null) has nothing to pump.
-  mp3db_set_event_pump([](window_handle hwnd) {
-    if (hwnd != nullptr) static_cast<MainDialog*>(hwnd)->pump();
-  });
-  DialogFunc(this, kDialogStart, 0);
 }
 
-MainDialog::~MainDialog() {
-  mp3db_set_event_pump(nullptr);
-  file_unlockdb();
-}
+QWidget* MainDialog::control(control_id id) const { return dialog_template::find(this, id); }
 
 void MainDialog::end(int result) {
   ending_ = true;
@@ -59,13 +46,13 @@ void MainDialog::pump() {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
-  // Closing is DialogFunc's decision; the window only goes when the dialog is ended.
+  // Closing is the commands' decision; the window only goes when the dialog is ended.
   if (ending_) {
     event->accept();
     return;
   }
   event->ignore();
-  DialogFunc(this, kClose, 0);
+  emit closeRequested();
 }
 
-void MainDialog::reject() { DialogFunc(this, kCommand, kIdCancel); }
+void MainDialog::reject() { emit escapePressed(); }

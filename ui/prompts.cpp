@@ -1,9 +1,12 @@
 // Message boxes and choosers through Qt, with the answers a test gave in advance.
 #include "ui/prompts.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
+#include <QUrl>
 
 #include <utility>
 
@@ -15,6 +18,9 @@ namespace {
 // fills them, so the running program always shows the real boxes and choosers.
 struct seam_state {
   QQueue<QString> next_names;
+  QQueue<answer> next_answers;
+  QStringList questions;
+  QStringList opened;
   bool answering = false;  // a test answers everything: nothing is ever shown
   QStringList boxes;
   QList<chooser_request> requests;
@@ -36,6 +42,15 @@ bool answered_in_advance(const chooser_request& request, QString* answer) {
 
 QString first_filter(const QString& filter) { return filter.section(QStringLiteral(";;"), 0, 0); }
 
+// Runs a modal box or chooser, then gives the keyboard back to its owner: without a window
+// manager to do it, keys typed next would go nowhere.
+template <typename Modal>
+auto modal(QWidget* parent, Modal run) {
+  auto result = run();
+  if (parent != nullptr) parent->activateWindow();
+  return result;
+}
+
 }  // namespace
 
 void message(QWidget* parent, const QString& text, const QString& caption) {
@@ -43,7 +58,43 @@ void message(QWidget* parent, const QString& text, const QString& caption) {
     seam().boxes.append(caption + QStringLiteral(": ") + text);
     return;
   }
-  QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+  modal(parent, [&] { return QMessageBox::information(parent, caption, text, QMessageBox::Ok); });
+}
+
+answer ask(QWidget* parent, const QString& text, const QString& caption,
+           std::initializer_list<answer> answers, answer default_answer) {
+  if (!seam().next_answers.isEmpty() || seam().answering) {
+    seam().questions.append(caption + QStringLiteral(": ") + text);
+    return seam().next_answers.isEmpty() ? default_answer : seam().next_answers.dequeue();
+  }
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+  QList<std::pair<QAbstractButton*, answer>> buttons;
+  bool offers_cancel = false;
+  for (answer a : answers) {
+    QAbstractButton* button = nullptr;
+    switch (a) {
+      case answer::yes: button = box.addButton(QMessageBox::Yes); break;
+      case answer::no: button = box.addButton(QMessageBox::No); break;
+      case answer::save: button = box.addButton(QMessageBox::Save); break;
+      case answer::discard: button = box.addButton(QMessageBox::Discard); break;
+      case answer::cancel:
+        button = box.addButton(QMessageBox::Cancel);
+        offers_cancel = true;
+        break;
+      case answer::keep_one_copy:
+        button = box.addButton(QStringLiteral("Keep One Copy of Each"), QMessageBox::AcceptRole);
+        break;
+      case answer::remove_every_copy:
+        button = box.addButton(QStringLiteral("Remove Every Copy"), QMessageBox::DestructiveRole);
+        break;
+    }
+    buttons.append({button, a});
+    if (a == default_answer) box.setDefaultButton(qobject_cast<QPushButton*>(button));
+  }
+  modal(parent, [&] { return box.exec(); });
+  for (const auto& [button, a] : buttons)
+    if (box.clickedButton() == button) return a;
+  return offers_cancel ? answer::cancel : default_answer;
 }
 
 QString save_file(QWidget* parent, const QString& title, const QString& folder,
@@ -52,7 +103,8 @@ QString save_file(QWidget* parent, const QString& title, const QString& folder,
   if (answered_in_advance({QStringLiteral("save"), title, folder, filter}, &answer)) return answer;
   QString selected = first_filter(filter);
   // QFileDialog asks before overwriting unless told not to, and never changes directory.
-  return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected);
+  return modal(parent,
+               [&] { return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected); });
 }
 
 QString open_file(QWidget* parent, const QString& title, const QString& folder,
@@ -60,14 +112,25 @@ QString open_file(QWidget* parent, const QString& title, const QString& folder,
   QString answer;
   if (answered_in_advance({QStringLiteral("open"), title, folder, filter}, &answer)) return answer;
   QString selected = first_filter(filter);
-  return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected);
+  return modal(parent,
+               [&] { return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected); });
 }
 
 QString folder(QWidget* parent, const QString& title) {
   QString answer;
   if (answered_in_advance({QStringLiteral("folder"), title, QString(), QString()}, &answer))
     return answer;
-  return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+  return modal(parent, [&] {
+    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+  });
+}
+
+void open_url(const QUrl& url) {
+  if (seam().answering) {
+    seam().opened.append(url.toString());
+    return;
+  }
+  QDesktopServices::openUrl(url);
 }
 
 void set_next_file_name(const QString& name) { seam().next_names.enqueue(name); }
@@ -76,7 +139,13 @@ void reset_seam() { seam() = seam_state(); }
 
 void set_answering(bool answering) { seam().answering = answering; }
 
+void set_next_answer(answer a) { seam().next_answers.enqueue(a); }
+
+QStringList take_questions() { return std::exchange(seam().questions, {}); }
+
 QStringList take_boxes() { return std::exchange(seam().boxes, {}); }
+
+QStringList take_opened() { return std::exchange(seam().opened, {}); }
 
 QList<chooser_request> take_requests() { return std::exchange(seam().requests, {}); }
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -17,7 +18,9 @@
 #include "database/tables.h"
 #include "tests/support/mp3_files.h"
 #include "tests/support/temp_dir.h"
+#include "ui/dialog_session.h"
 #include "ui/dialog_template.h"
+#include "ui/main_dialog.h"
 #include "ui/prompts.h"
 
 namespace ui_test {
@@ -33,8 +36,10 @@ class fresh_folder {
     old_cwd_ = cwd != nullptr ? cwd : "/";
     free(cwd);
     if (chdir(dir_->path().c_str()) != 0) qFatal("cannot enter %s", dir_->path().c_str());
-    // Recovery files of failed saves stay inside the test's folder.
+    // Recovery files of failed saves and the window's settings stay inside the test's folder.
     setenv("XDG_STATE_HOME", file("state").c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(file("config")));
     tables::clear();
     mp3db_set_scan_workers(1);
     prompts::reset_seam();
@@ -67,6 +72,12 @@ inline void write_song(const std::string& path, uint32_t seed, const std::string
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// The number of entries the database file db holds, read from its header.
+inline uint32_t files_on_disk(const std::string& db) {
+  uint32_t files = 0;
+  return file_readheader(db.c_str(), nullptr, &files, nullptr) == 1 ? files : 0xFFFFFFFF;
+}
+
 inline QString text_of(const QWidget* dialog, int id) {
   QWidget* w = dialog_template::find(dialog, id);
   if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
@@ -79,6 +90,17 @@ inline void press(QWidget* dialog, int id) {
   QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
   QTest::mouseClick(button, Qt::LeftButton);
 }
+
+// The dialog with its session, shown and active (so that its shortcuts work).
+struct window {
+  window() : session(&dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    if (!QTest::qWaitForWindowActive(&dialog)) qWarning("the dialog did not become active");
+  }
+  MainDialog dialog;
+  DialogSession session;
+};
 
 }  // namespace ui_test
 
