@@ -43,7 +43,7 @@ copy_check check_copy(const std::string& path, const digest_bytes& digest,
     struct stat st;
     return stat(path.c_str(), &st) != 0 ? copy_check::gone : copy_check::not_regular;
   }
-  std::unique_ptr<unsigned char, decltype(&free)> now(md5_hashfile_fast(path.c_str()), &free);
+  mp3db_owned<unsigned char> now(md5_hashfile_fast(path.c_str()));
   platform::file_state after_open, after_path;
   if (!platform::state_of(fd.get(), &after_open) || !state_of_path(path, &after_path))
     return copy_check::changing;

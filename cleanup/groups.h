@@ -36,9 +36,6 @@ struct duplicate_groups {
   // Groups in ascending hashid; the files of each in ascending file index (table order).
   std::vector<digest_group> groups;
   std::vector<uint32_t> files;
-  // Hashids of two or more files whose digest could not be fetched: they make no group and
-  // count nowhere, as in the window's listing.
-  std::vector<int32_t> missing_digests;
   uint32_t hashnum = 0;  // number of digests when the groups were made
   group_statistics statistics;
 

@@ -122,7 +122,7 @@ bool database_session::save_if_changed(const console& out) {
   out.error("%s: cannot save the database: %s", name.c_str(),
             saved != 0 ? reason_of(saved).c_str() : "write failed");
   // The work of the run is still in memory: it goes to a file of its own rather than away.
-  char* recovered = file_saverecovery();
+  mp3db_owned<char> recovered(file_saverecovery());
   if (recovered == nullptr) {
     out.error("%s: no recovery file could be written either; the changes of this run are lost",
               name.c_str());
@@ -131,8 +131,7 @@ bool database_session::save_if_changed(const console& out) {
   out.error(
       "%s: its %u entries were written to %s instead; use that file with --db, or "
       "rename it to %s",
-      name.c_str(), file_getfilenum(), recovered, name.c_str());
-  free(recovered);
+      name.c_str(), file_getfilenum(), recovered.get(), name.c_str());
   return false;
 }
 

@@ -30,7 +30,6 @@ void catch_interrupts() {
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
 }
 
 bool interrupted() { return g_stop_requested.load(); }

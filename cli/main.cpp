@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
-#include <optional>
 #include <sstream>
 
 #include "cli/checked_output.h"
@@ -88,12 +87,11 @@ struct command_line {
 
 // The keep rules of a command, checked against the loaded database; nothing when a folder
 // of theirs cannot be used (a usage error, already told).
-std::optional<std::vector<cleanup::keep_rule>> checked_rules(const CLI::App& command,
-                                                             const keep_options& options,
-                                                             const console& out) {
-  std::vector<cleanup::keep_rule> rules = keep_rules_of(command, options);
-  if (!check_rule_folders(rules, out)) return std::nullopt;
-  return rules;
+// The keep rules of the command line into *rules; false (told) when a folder of them is no use.
+bool checked_rules(const CLI::App& command, const keep_options& options, const console& out,
+                   std::vector<cleanup::keep_rule>* rules) {
+  *rules = keep_rules_of(command, options);
+  return check_rule_folders(*rules, out);
 }
 
 int run_command(const CLI::App& command, const command_line& args, const console& out) {
@@ -104,16 +102,16 @@ int run_command(const CLI::App& command, const command_line& args, const console
   if (name == "digest") return run_digest(args.paths, out);
 
   database_session session(args.db);
+  const bool may_change = name == "scan" || name == "add" || name == "clean" ||
+                          name == "delete" || name == "verify" || name == "prune";
   // Commands that change the database lock it before loading; those that only read do not.
-  const bool changes = name == "scan" || name == "add" || name == "clean" || name == "delete" ||
-                       name == "verify" || (name == "prune" && !args.dry_run);
-  if (changes && !session.lock_for_change(out, args.wait_seconds)) return kExitFailure;
+  if (may_change && !(name == "prune" && args.dry_run) &&
+      !session.lock_for_change(out, args.wait_seconds)) {
+    return kExitFailure;
+  }
   if (!session.load(out)) return kExitFailure;
   // Commands that only read keep the default signals: Ctrl-C ends them at once.
-  if (name == "scan" || name == "add" || name == "clean" || name == "delete" || name == "prune" ||
-      name == "verify") {
-    catch_interrupts();
-  }
+  if (may_change) catch_interrupts();
 
   int status = kExitSuccess;
   if (name == "scan") {
@@ -132,19 +130,13 @@ int run_command(const CLI::App& command, const command_line& args, const console
                      : args.nul ? dupes_format::nul_separated
                                 : dupes_format::text;
     options.tags = args.tags;
-    std::optional<std::vector<cleanup::keep_rule>> rules =
-        checked_rules(command, args.dupes_keep, out);
-    if (!rules) return kExitUsage;
-    options.rules = std::move(*rules);
+    if (!checked_rules(command, args.dupes_keep, out, &options.rules)) return kExitUsage;
     status = run_dupes(options, out);
   } else if (name == "prune") {
     prune_options options;
     options.dry_run = args.dry_run;
     options.method = method;
-    std::optional<std::vector<cleanup::keep_rule>> rules =
-        checked_rules(command, args.prune_keep, out);
-    if (!rules) return kExitUsage;
-    options.rules = std::move(*rules);
+    if (!checked_rules(command, args.prune_keep, out, &options.rules)) return kExitUsage;
     status = run_prune(options, out);
   } else if (name == "search") {
     status = run_search(args.paths, out);

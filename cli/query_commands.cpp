@@ -11,10 +11,6 @@
 
 namespace {
 
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-
 // md5sum's line for a name with a backslash or a line end: those are escaped and the
 // line starts with a backslash, so that checkers read the name back exactly.
 std::string md5sum_line(const std::string& hex, const std::string& name) {
@@ -58,7 +54,7 @@ int run_search(const std::vector<std::string>& words, const console&) {
 int run_digest(const std::vector<std::string>& files, const console& out) {
   int status = kExitSuccess;
   for (const std::string& name : files) {
-    std::unique_ptr<unsigned char, free_deleter> digest(md5_hashfile_fast(name.c_str()));
+    mp3db_owned<unsigned char> digest(md5_hashfile_fast(name.c_str()));
     if (!digest) {
       std::string reason = unreadable_reason(name);
       if (reason == "readable") reason = "no audio content to digest";

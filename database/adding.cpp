@@ -146,10 +146,8 @@ void mp3db_set_scan_workers(int workers) {
   g_scan_workers = std::clamp(workers, 0, kMaxScanWorkers);
 }
 
-void mp3db_set_scan_lanes(int path) {
-  g_scan_lanes = path >= mp3db_lanes_widest && path <= mp3db_lanes_avx512
-                     ? static_cast<mp3db_lanes>(path)
-                     : mp3db_lanes_off;
+void mp3db_set_lanes(mp3db_lanes lanes) {
+  // A value from outside the enum (a cast number) counts as off.
+  g_scan_lanes = lanes >= mp3db_lanes_widest && lanes <= mp3db_lanes_avx512 ? lanes
+                                                                              : mp3db_lanes_off;
 }
-
-void mp3db_set_lanes(mp3db_lanes lanes) { mp3db_set_scan_lanes(static_cast<int>(lanes)); }

@@ -30,10 +30,7 @@ platform::unique_file open_probe(const char* path) {
   return f;
 }
 
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-using unique_digest = std::unique_ptr<unsigned char, free_deleter>;
+using unique_digest = mp3db_owned<unsigned char>;
 
 }  // namespace
 
@@ -92,10 +89,8 @@ unsigned char* md5_hashfile(const char* path) {
   int size = getfilesize(path);
 
   unique_digest digest(static_cast<unsigned char*>(malloc(16)));
-  std::unique_ptr<unsigned char, free_deleter> first(
-      static_cast<unsigned char*>(malloc(kPassBytes)));
-  std::unique_ptr<unsigned char, free_deleter> second(
-      static_cast<unsigned char*>(malloc(kPassBytes)));
+  mp3db_owned<unsigned char> first(static_cast<unsigned char*>(malloc(kPassBytes)));
+  mp3db_owned<unsigned char> second(static_cast<unsigned char*>(malloc(kPassBytes)));
   if (!digest || !first || !second) return nullptr;
   md5_state state;
   md5_init(&state);

@@ -17,10 +17,7 @@ using testing_support::bytes;
 using testing_support::TempDir;
 using testing_support::write_file;
 
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-using title_ptr = std::unique_ptr<char, free_deleter>;
+using title_ptr = mp3db_owned<char>;
 
 class Id3Fields : public ::testing::Test {
  protected:

@@ -16,10 +16,6 @@ namespace {
 
 constexpr const char* kDebugLog = "debug.txt";
 
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-
 }  // namespace
 
 int file_move(int32_t index, const char* newpath) {
@@ -87,7 +83,7 @@ void Debug_Print(const char* format, ...) {
   va_end(args);
   if (length > 0) {
     const size_t size = static_cast<size_t>(length) + 1;
-    std::unique_ptr<char, free_deleter> message(static_cast<char*>(malloc(size)));
+    mp3db_owned<char> message(static_cast<char*>(malloc(size)));
     if (message) {
       vsnprintf(message.get(), size, format, again);
       fwrite(message.get(), 1, size - 1, log.get());

@@ -12,6 +12,16 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <memory>
+
+// Owns memory the library hands out, releasing it with free().
+struct mp3db_free {
+  void operator()(void* p) const noexcept { free(p); }
+};
+template <typename T>
+using mp3db_owned = std::unique_ptr<T, mp3db_free>;
 
 // One file of the database: the index of its content digest, its size when it was
 // added (tags included) and its path, a heap string owned by the store.
@@ -171,11 +181,6 @@ void mp3db_set_event_pump(event_pump pump);
 // Number of worker threads that hash upcoming files of a walk ahead of time; 0 picks one
 // per core, 1 hashes on the calling thread only.
 void mp3db_set_scan_workers(int workers);
-// How the workers of a walk digest files: -1 one file at a time; otherwise several side by
-// side, by the md5_lanes_path of digest/md5_lanes.h with this value (0, the default: the
-// widest the processor has). A path the processor lacks counts as -1. The same as
-// mp3db_set_lanes with the value as a number.
-void mp3db_set_scan_lanes(int path);
 
 // Reads the 16-byte header of the database file name without loading it: 1 with its counts
 // and stamp word (any pointer may be null) when the file begins with a whole header holding

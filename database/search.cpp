@@ -15,10 +15,6 @@ namespace {
 
 constexpr const char* kSeparators = "* ";
 
-struct free_deleter {
-  void operator()(void* p) const { free(p); }
-};
-
 // Only A-Z fold; bytes beyond ASCII (accented letters of any code page) must be equal.
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -78,8 +74,8 @@ int search_in_string(char** tokens, const char* text) {
 
 int32_t get_fileentriesbyname(const char* searchstring) {
   // The words point into dupe, so the two are only ever replaced together.
-  static std::unique_ptr<char, free_deleter> dupe;
-  static std::unique_ptr<char*, free_deleter> tokens;
+  static mp3db_owned<char> dupe;
+  static mp3db_owned<char*> tokens;
   static uint32_t i = 0;
 
   if (searchstring != nullptr) {
@@ -96,7 +92,7 @@ int32_t get_fileentriesbyname(const char* searchstring) {
     const uint32_t index = i++;
     const char* path = tables::file_at(index)->filename;
     // The title is read first so that its lines appear for every entry examined.
-    std::unique_ptr<char, free_deleter> title(id3_gettitle(path));
+    mp3db_owned<char> title(id3_gettitle(path));
     if (search_in_string(tokens.get(), path)) return static_cast<int32_t>(index);
     if (title) {
       db_print("searching in id3-title:%s\n", title.get());

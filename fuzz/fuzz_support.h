@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace fuzz_support {
 
@@ -18,6 +19,21 @@ inline void check(bool ok, const char* what) {
     fprintf(stderr, "mismatch: %s\n", what);
     abort();
   }
+}
+
+// The input cut at its NUL bytes into at most max_parts texts (at least one); the bytes
+// after the last cut allowed are left out.
+inline std::vector<std::string> split_at_nul(const uint8_t* data, size_t size, size_t max_parts) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      if (parts.size() == max_parts) break;
+      parts.emplace_back();
+    } else {
+      parts.back() += static_cast<char>(data[i]);
+    }
+  }
+  return parts;
 }
 
 // Writes the input to this process's scratch file for target (under TMPDIR or /tmp) and

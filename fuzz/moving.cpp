@@ -33,15 +33,7 @@ std::string name_part(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      if (parts.size() == 3) break;
-      parts.emplace_back();
-    } else {
-      parts.back() += static_cast<char>(data[i]);
-    }
-  }
+  std::vector<std::string> parts = fuzz_support::split_at_nul(data, size, 3);
   parts.resize(3);
   const std::string& dir = parts[0];
   const std::string path = parts[1].empty() ? "x" : parts[1];

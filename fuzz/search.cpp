@@ -62,15 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)quiet;
 
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      if (parts.size() == 4) break;
-      parts.emplace_back();
-    } else {
-      parts.back() += static_cast<char>(data[i]);
-    }
-  }
+  std::vector<std::string> parts = fuzz_support::split_at_nul(data, size, 4);
   const std::string& query = parts[0];
   const std::vector<std::string> words = expected_words(query);
 

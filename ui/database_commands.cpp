@@ -50,7 +50,7 @@ QString qt_filter(const char* pairs) {
 void keep_in_recovery_file(DialogSession& s) {
   const QString name = QFile::decodeName(file_getdbname());
   const uint32_t entries = file_getfilenum();
-  char* written = file_saverecovery();
+  mp3db_owned<char> written(file_saverecovery());
   if (written == nullptr) {
     prompts::message(s.view,
                      QStringLiteral("The database %1 could not be saved, nor a recovery file "
@@ -65,9 +65,8 @@ void keep_in_recovery_file(DialogSession& s) {
                                   "to %1.")
                        .arg(name)
                        .arg(entries)
-                       .arg(QFile::decodeName(written)),
+                       .arg(QFile::decodeName(written.get())),
                    QStringLiteral("Varnelo Error"));
-  free(written);
 }
 
 // A default database that is there but could not be read is told once, not only on

@@ -11,7 +11,6 @@
 #include "database/mp3_db.h"
 #include "ui/dialog_template.h"
 #include "ui/duplicates_model.h"
-#include "ui/prompts.h"
 #include "ui/status_lines.h"
 
 void PrepareTreeView(QTreeView* tree) {
@@ -62,9 +61,6 @@ void UpdateTreeView(QWidget* dialog) {
   if (model == nullptr) return;
 
   duplicate_listing listing = list_duplicates();
-  for (size_t i = 0; i < listing.grouped.missing_digests.size(); ++i)
-    prompts::message(dialog, QStringLiteral("problem getting a hash"),
-                     QStringLiteral("Varnelo Warning"));
   if (!listing.grouped.groups.empty()) {
     UpdateStatus2(listing.progress_middle.c_str(), dialog);
     UpdateStatus3(listing.progress_upper.c_str(), dialog);

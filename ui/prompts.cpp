@@ -51,6 +51,21 @@ auto modal(QWidget* parent, Modal run) {
   return result;
 }
 
+struct file_question {
+  QString title, folder, filter;
+};
+using file_chooser = QString (*)(QWidget*, const QString&, const QString&, const QString&,
+                                 QString*, QFileDialog::Options);
+
+// A file name from the chooser (or a test's answer given in advance), the first filter chosen.
+QString file_name(QWidget* parent, const QString& kind, const file_question& q,
+                  file_chooser chooser) {
+  QString answer;
+  if (answered_in_advance({kind, q.title, q.folder, q.filter}, &answer)) return answer;
+  QString selected = first_filter(q.filter);
+  return modal(parent, [&] { return chooser(parent, q.title, q.folder, q.filter, &selected, {}); });
+}
+
 }  // namespace
 
 void message(QWidget* parent, const QString& text, const QString& caption) {
@@ -99,21 +114,15 @@ answer ask(QWidget* parent, const QString& text, const QString& caption,
 
 QString save_file(QWidget* parent, const QString& title, const QString& folder,
                   const QString& filter) {
-  QString answer;
-  if (answered_in_advance({QStringLiteral("save"), title, folder, filter}, &answer)) return answer;
-  QString selected = first_filter(filter);
   // QFileDialog asks before overwriting unless told not to, and never changes directory.
-  return modal(parent,
-               [&] { return QFileDialog::getSaveFileName(parent, title, folder, filter, &selected); });
+  return file_name(parent, QStringLiteral("save"), {title, folder, filter},
+                   &QFileDialog::getSaveFileName);
 }
 
 QString open_file(QWidget* parent, const QString& title, const QString& folder,
                   const QString& filter) {
-  QString answer;
-  if (answered_in_advance({QStringLiteral("open"), title, folder, filter}, &answer)) return answer;
-  QString selected = first_filter(filter);
-  return modal(parent,
-               [&] { return QFileDialog::getOpenFileName(parent, title, folder, filter, &selected); });
+  return file_name(parent, QStringLiteral("open"), {title, folder, filter},
+                   &QFileDialog::getOpenFileName);
 }
 
 QString folder(QWidget* parent, const QString& title) {
