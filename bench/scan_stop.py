@@ -17,6 +17,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import linked_tree  # noqa: E402
+import mp3_fixtures  # noqa: E402
 
 
 def interrupted_scan(cli, db, tree, after):
@@ -30,9 +31,7 @@ def interrupted_scan(cli, db, tree, after):
     proc.send_signal(signal.SIGINT)
     proc.wait()
     took = time.monotonic() - sent
-    with open(db, "rb") as f:
-        filenum = int.from_bytes(f.read(16)[8:12], "little")
-    return took, filenum
+    return took, mp3_fixtures.read_header(db)[1]
 
 
 def load_and_save(cli, db, song):

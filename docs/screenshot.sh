@@ -3,7 +3,7 @@
 # folder whose backup copies carry other tags than the originals, with the tags of one group
 # side by side and the tree's context menu open on a copy. Driven by key strokes (Tab to
 # "Scan Directory", the folder typed into the chooser, Shift+F10 for the menu). Needs the
-# build (tools/run or tools/test builds build/ui/varnelo), xvfb-run, xdotool, lame, id3v2 and
+# build (tools/run or tools/test builds build/ui/varnelo), python3, xvfb-run, xdotool, lame, id3v2 and
 # ImageMagick's import.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,10 +14,7 @@ trap 'rm -rf "$work"' EXIT
 
 # One recording: a few seconds of noise encoded once, so that every copy has its audio.
 encode() {  # path seed seconds kbps
-  mkdir -p "$(dirname "$1")"
-  (set +o pipefail; openssl enc -aes-128-ctr -nosalt -pass "pass:$2" -in /dev/zero 2>/dev/null |
-                    head -c $((44100 * 2 * $3))) |
-    lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m m -b "$4" - "$1"
+  python3 "$src/tools/mp3_fixtures.py" noise-mp3 "$@"
 }
 # A copy of a recording under other tags: the tags change, the audio stays.
 copy() {  # from to id3v2-options...

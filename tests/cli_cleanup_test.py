@@ -4,7 +4,6 @@ eyeD3, their tags against mutagen's reading, removal to the desktop's trash (a v
 .trashinfo, restorable) or for good, usage errors, canonical paths, and removal while kept
 copies vanish, change or turn into links. Run through ctest, which passes the binary in
 VARNELO_CLI; one ctest entry per class. Each test has a home (and so a trash) of its own."""
-import hashlib
 import json
 import os
 import shutil
@@ -16,7 +15,8 @@ import unittest
 import urllib.parse
 from datetime import datetime
 
-from cli_test import CLI, CliCase, audio, make_mp3, read_bytes, read_database, write
+from cli_test import CLI, CliCase, audio, entry_names, make_mp3, read_bytes, write
+from mp3_fixtures import encode  # in tools/, which importing cli_test puts on the path
 
 TOOLS = ("lame", "id3v2", "eyeD3")
 
@@ -49,11 +49,8 @@ class RealMp3Case(CliCase):
             raise unittest.SkipTest("needs lame, id3v2 and eyeD3 (Debian packages lame, id3v2, "
                                     f"eyed3; tools/install-deps installs them); missing: {missing}")
         cls._work = os.path.realpath(tempfile.mkdtemp(prefix="varnelo-mp3-"))
-        raw = os.path.join(cls._work, "noise.pcm")
-        with open(raw, "wb") as f:
-            f.write(audio(11, 2 * 44100 * 4))  # two seconds of 16-bit stereo noise
         cls.plain = os.path.join(cls._work, "plain.mp3")
-        run_tool("lame", "--quiet", "-r", "-s", "44.1", "--bitwidth", "16", raw, cls.plain)
+        encode(cls.plain, audio(11, 2 * 44100 * 4))  # two seconds of 16-bit stereo noise
         cls.cover = os.path.join(cls._work, "cover.jpg")
         with open(cls.cover, "wb") as f:
             f.write(jpeg(3000))
@@ -297,7 +294,7 @@ class TrashAndPermanent(CliCase):
             # Restoring is moving the file back to its Path.
             os.rename(os.path.join(self.trash, "files", name), path)
             self.assertEqual(read_bytes(path), before[path])
-        names = {n.decode() for _h, _s, n in read_database(self.db)[1]}
+        names = set(entry_names(self.db))
         self.assertEqual(names, set(paths) - set(gone))
 
     def test_permanent_deletes_and_delete_finds_the_file_by_any_name(self):
@@ -316,7 +313,7 @@ class TrashAndPermanent(CliCase):
         relative = os.path.join("lib", "g1", "..", os.path.relpath(kept[1], self.root)[4:])
         r = self.ok("delete", "--permanent", relative)
         self.assertEqual(r.stdout.decode(), f"deleted: {kept[1]}\n")
-        self.assertEqual(read_database(self.db)[1], [])
+        self.assertEqual(entry_names(self.db), [])
 
 
 class UsageErrors(CliCase):
@@ -338,7 +335,7 @@ class UsageErrors(CliCase):
         self.assertIn(b"--protect empty: holds no file of the database",
                       self.run_cli("prune", "--protect", "empty").stderr)
         self.assertTrue(os.path.exists(os.path.join(self.root, "lib", "b.mp3")))
-        self.assertEqual(len(read_database(self.db)[1]), 2)
+        self.assertEqual(len(entry_names(self.db)), 2)
 
 
 class CanonicalPaths(CliCase):
@@ -355,7 +352,7 @@ class CanonicalPaths(CliCase):
             r = subprocess.run([CLI, "--db", self.db, "scan", spelling],
                                cwd=cwd, capture_output=True)
             self.assertEqual(r.returncode, 0, r.stderr)
-        names = [n.decode() for _h, _s, n in read_database(self.db)[1]]
+        names = entry_names(self.db)
         self.assertEqual(len(names), 57)
         self.assertTrue(all(n.startswith(music + "/") for n in names))
         stats = json.loads(self.ok("dupes", "--json").stdout)["statistics"]

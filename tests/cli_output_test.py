@@ -11,7 +11,8 @@ import subprocess
 import time
 import unittest
 
-from cli_test import CLI, CliCase, audio, make_mp3, read_database, read_terminal, write
+from cli_test import (CLI, CliCase, audio, entry_names, make_mp3, read_database, read_terminal,
+                      write)
 
 FULL = "No space left on device"
 BROKEN = "Broken pipe"
@@ -63,7 +64,7 @@ class OutputCase(CliCase):
 
     def assert_database_matches_disk(self, paths):
         """The saved entries are exactly the files of paths still on disk."""
-        names = {n.decode() for _h, _s, n in read_database(self.db)[1]}
+        names = set(entry_names(self.db))
         self.assertEqual(names, {p for p in paths if os.path.exists(p)})
 
 

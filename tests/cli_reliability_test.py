@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """varnelo-cli under hostile conditions: scans of crowded and unreadable trees into a database
 that already holds entries, and prune while copies are swapped for links to the kept file.
-Run through ctest (tests/cli_reliability.cmake), which passes the binary in VARNELO_CLI."""
-import hashlib
+Run through ctest, which passes the binary in VARNELO_CLI."""
 import os
 import stat
 import subprocess
 import unittest
 
-from cli_test import CLI, CliCase, audio, make_mp3, read_database, write
+from cli_test import CLI, CliCase, audio, audio_digest, entry_digests, make_mp3, write, write_mp3
 
 
 class Reliability(CliCase):
@@ -17,14 +16,12 @@ class Reliability(CliCase):
         earlier = {}
         for i, name in enumerate(["first.mp3", "second\nline.mp3", "th\xefrd.mp3"]):
             path = os.path.join(self.root, "earlier", name)
-            write(path, make_mp3(audio(100 + i), 30, "Earlier"))
-            earlier[os.fsencode(path)] = hashlib.md5(audio(100 + i)).hexdigest()
+            earlier[os.fsencode(path)] = write_mp3(path, audio(100 + i), 30, "Earlier")
         self.ok("add", *earlier.keys())
         return earlier
 
     def saved_entries(self):
-        digests, files = read_database(self.db)
-        return {name: digests[h] for h, _s, name in files}
+        return {os.fsencode(path): digest for path, digest in entry_digests(self.db).items()}
 
     def expect_saved(self, earlier, added):
         """Every earlier entry kept with its digest; besides them exactly added."""
@@ -48,7 +45,7 @@ class Reliability(CliCase):
             with open(os.path.join(big, name), "wb") as f:
                 f.write(content)
             if i % 10 != 9:
-                added[os.path.join(big, name)] = hashlib.md5(content).hexdigest()
+                added[os.path.join(big, name)] = audio_digest(content)
         os.symlink(b"..", os.path.join(big, b"up"))
         os.symlink(b"loop2", os.path.join(tree, b"loop1"))
         os.symlink(b"loop1", os.path.join(tree, b"loop2"))
@@ -59,8 +56,7 @@ class Reliability(CliCase):
             print("Reliability: no character device made here; a link to /dev/null stands in")
         os.symlink(b"/dev/null", os.path.join(tree, b"null.mp3"))
         odd = os.path.join(tree, b"new\nline \xff\xfe.mp3")
-        write(odd, make_mp3(audio(7), 12, "Odd"))
-        added[odd] = hashlib.md5(audio(7)).hexdigest()
+        added[odd] = write_mp3(odd, audio(7), 12, "Odd")
         r = self.run_cli("scan", tree, timeout=600)
         self.assertEqual(r.returncode, 0, r.stderr[-2000:])
         self.expect_saved(earlier, added)
@@ -89,7 +85,7 @@ class Reliability(CliCase):
                            preexec_fn=switch)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.expect_saved(earlier, {
-            os.path.join(tree, rel).encode(): hashlib.md5(audio(seed)).hexdigest()
+            os.path.join(tree, rel).encode(): audio_digest(audio(seed))
             for rel, seed in [("open/ok.mp3", 1), ("top.mp3", 5)]})
 
     def test_links_into_proc_and_sys_finish(self):
@@ -101,7 +97,7 @@ class Reliability(CliCase):
         r = self.run_cli("scan", tree, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.expect_saved(earlier, {os.path.join(tree, "own.mp3").encode():
-                                    hashlib.md5(audio(9)).hexdigest()})
+                                    audio_digest(audio(9))})
 
     def test_prune_never_loses_the_kept_copy_while_copies_turn_into_links(self):
         """A thread keeps replacing the duplicates by links to the kept copy while prune

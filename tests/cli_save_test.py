@@ -3,7 +3,6 @@
 that does not exist, two runs of varnelo-cli on one database, and varnelo-cli against a
 running window. Run through ctest, which passes the binaries in VARNELO_CLI and
 VARNELO_WINDOW."""
-import hashlib
 import os
 import pty
 import select
@@ -12,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from cli_test import CLI, CliCase, audio, make_mp3, read_bytes, read_database, write
+from cli_test import CLI, CliCase, audio, entry_digests, read_bytes, write, write_mp3
 
 WINDOW = os.environ.get("VARNELO_WINDOW")
 
@@ -22,9 +21,7 @@ def songs(folder, count, seed, size=300):
     written = {}
     for i in range(count):
         path = os.path.join(folder, f"d{i // 100:02}", f"song{i:05}.mp3")
-        sound = audio(seed * 100000 + i, size)
-        write(path, make_mp3(sound, 10, None))
-        written[path] = hashlib.md5(sound).hexdigest()
+        written[path] = write_mp3(path, audio(seed * 100000 + i, size), 10)
     return written
 
 
@@ -82,8 +79,7 @@ class SavingCase(CliCase):
         return proc
 
     def saved(self, db=None):
-        digests, files = read_database(db or self.db)
-        return {os.fsdecode(name): digests[h] for h, _s, name in files}
+        return entry_digests(db or self.db)
 
 
 # ---- Two runs of varnelo-cli on one database ---------------------------------------------------

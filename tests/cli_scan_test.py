@@ -6,15 +6,12 @@ import os
 import select
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-from cli_test import CLI, CliCase, audio, make_mp3, read_database, write
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-import linked_tree  # noqa: E402
+from cli_test import CLI, CliCase, audio, entry_names, make_mp3, write
+import linked_tree  # in tools/, which importing cli_test puts on the path
 
 
 class LinkedTreeCase(CliCase):
@@ -99,7 +96,7 @@ class InterruptedScan(LinkedTreeCase):
                 self.assertEqual(status, 1, err)
                 self.assertIn(b"scan interrupted", err)
                 self.ok("info")  # the saved database loads
-                names = [os.fsdecode(n) for _h, _s, n in read_database(self.db)[1]]
+                names = entry_names(self.db)
                 self.assertEqual(names[0], kept)
                 added = names[1:]
                 # Nothing the walk met after it noticed the stop was added: the entries are
@@ -140,7 +137,7 @@ class ScanLeftOut(CliCase):
                      for i in range(9)}
         for line in named:
             self.assertIn(line[len("varnelo-cli: warning: "):], expected)
-        self.assertEqual([os.fsdecode(n) for _h, _s, n in read_database(self.db)[1]],
+        self.assertEqual(entry_names(self.db),
                          [os.path.join(tree, "ok/song.mp3")])
 
     def test_tree_past_the_path_limit_is_scanned_whole_without_warnings(self):

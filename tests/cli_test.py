@@ -2,78 +2,26 @@
 """End-to-end tests of varnelo-cli: the built binary run on generated trees of MP3-like files.
 
 The expected groups and digests are computed here from the audio bytes each test writes,
-independently of the library. Run through ctest (tests/cli.cmake), which passes the binary
-in VARNELO_CLI; one ctest entry per test class.
+independently of the library. Run through ctest (tests/CMakeLists.txt), which passes the
+binary in VARNELO_CLI; one ctest entry per test class. The other test modules take the
+shared helpers from here: the case below, and the files and databases of tools/mp3_fixtures.py.
 """
-import errno
-import hashlib
 import json
 import os
-import random
-import select
-import signal
 import stat
-import struct
 import subprocess
+import sys
 import tempfile
 import threading
-import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from mp3_fixtures import (audio, audio_digest, entry_digests, entry_names,  # noqa: E402,F401
+                          make_mp3, read_database, write, write_mp3)
 
 CLI = os.path.abspath(os.environ["VARNELO_CLI"])
 MIB = 1048576
 SUMMARY = "found {} duplicates in DB! Which take {} MB of space."
-
-
-# ---- MP3-like files -------------------------------------------------------------------------
-
-def id3v2_tag(body):
-    size = bytes([(body >> 21) & 0x7F, (body >> 14) & 0x7F, (body >> 7) & 0x7F, body & 0x7F])
-    return b"ID3\x03\x00\x00" + size + b"\x00" * body
-
-
-def id3v1_tag(title):
-    raw = title.encode()[:30]
-    return b"TAG" + raw + b"\x00" * (125 - len(raw))
-
-
-def make_mp3(audio, id3v2_body=None, title=None):
-    """An ID3v2 tag (when id3v2_body is given), the audio bytes, an ID3v1 tag (with title)."""
-    head = id3v2_tag(id3v2_body) if id3v2_body is not None else b""
-    tail = id3v1_tag(title) if title is not None else b""
-    return head + audio + tail
-
-
-def audio(seed, n=3000):
-    return random.Random(seed).randbytes(n)
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read_database(path):
-    """Reads a .mp3db file: (digests, [(hashid, size, name bytes)]). Raises on a bad file."""
-    with open(path, "rb") as f:
-        data = f.read()
-    magic, hashnum, filenum, _stamp = struct.unpack_from("<IIII", data, 0)
-    if magic != 0x05DE8638:
-        raise ValueError("bad magic")
-    pos = 16
-    digests = [data[pos + 16 * i:pos + 16 * i + 16].hex() for i in range(hashnum)]
-    pos += 16 * hashnum
-    files = []
-    for _ in range(filenum):
-        hashid, size, namelen = struct.unpack_from("<iII", data, pos)
-        pos += 12
-        name = data[pos:pos + namelen]
-        if len(name) != namelen or namelen == 0:
-            raise ValueError("cut record")
-        pos += namelen
-        files.append((hashid, size, name))
-    return digests, files
 
 
 def read_bytes(path):
@@ -167,7 +115,7 @@ class CliCase(unittest.TestCase):
         return json.loads(r.stdout.decode("utf-8"))  # strict: the document must be UTF-8
 
     def entries(self):
-        return {name.decode("utf-8", "surrogateescape") for _h, _s, name in read_database(self.db)[1]}
+        return set(entry_names(self.db))
 
     def make_library(self):
         """A tree with three groups of copies that differ only in tags, single files and
@@ -188,8 +136,7 @@ class CliCase(unittest.TestCase):
         groups = {}
         for rel, sound, v2, title in plan:
             path = os.path.join(lib, rel)
-            write(path, make_mp3(sound, v2, title))
-            groups.setdefault(hashlib.md5(sound).hexdigest(), []).append(path)
+            groups.setdefault(write_mp3(path, sound, v2, title), []).append(path)
         write(os.path.join(lib, "a/upper.MP3"), make_mp3(audio(1)))
         write(os.path.join(lib, "a/one.mp3.bak"), make_mp3(audio(1)))
         write(os.path.join(lib, "notes.txt"), b"not music")
@@ -470,8 +417,8 @@ class Prune(CliCase):
         self.assertFalse(os.path.exists(os.path.join(lib, "b/one copy.mp3")))
         # The groups without a copy under the folder are left alone, and said so.
         self.assertEqual(sorted(g["digest"] for g in self.remaining_groups()),
-                         sorted([hashlib.md5(audio(2)).hexdigest(),
-                                 hashlib.md5(audio(7, int(1.5 * MIB))).hexdigest()]))
+                         sorted([audio_digest(audio(2)),
+                                 audio_digest(audio(7, int(1.5 * MIB)))]))
         self.assertEqual(r.stderr.count(b"left alone: no copy under a keep-in folder"), 2)
         self.assertEqual(self.run_cli("prune", "--keep-in", "nowhere").returncode, 2)
 
@@ -496,7 +443,7 @@ class Prune(CliCase):
 
     def group_paths(self, digest_of_audio):
         """The paths of the group of that audio, in the listing's (index) order."""
-        digest = hashlib.md5(digest_of_audio).hexdigest()
+        digest = audio_digest(digest_of_audio)
         [group] = [g for g in self.dupes_json()["groups"] if g["digest"] == digest]
         return [f["path"] for f in group["files"]]
 
@@ -605,10 +552,7 @@ class HostileTree(CliCase):
         good = {}
         def put(rel, sound, **tags):
             path = os.path.join(tree, rel)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(make_mp3(sound, **tags))
-            good[path] = hashlib.md5(sound).hexdigest()
+            good[path] = write_mp3(path, sound, **tags)
         put(b"plain.mp3", audio(1))
         put(b"odd\xff\xfe name.mp3", audio(1), title="Odd")        # not UTF-8, duplicate
         put(b"line\nbreak.mp3", audio(2))
@@ -618,7 +562,7 @@ class HostileTree(CliCase):
         # reached folder by folder: both are added.
         put(b"deep/" + b"/".join([b"f" * 200] * 19) + b"/long.mp3", audio(5))
         deeper = self.make_deep(os.path.join(tree, b"deeper"), 22, make_mp3(audio(6)))
-        good[deeper] = hashlib.md5(audio(6)).hexdigest()
+        good[deeper] = audio_digest(audio(6))
         os.symlink(b"..", os.path.join(tree, b"sub/loop"))               # a link loop
         os.symlink(os.path.join(tree, b"sub"), os.path.join(tree, b"sub/self"))
         os.mkfifo(os.path.join(tree, b"x.mp3"))                           # would block a reader
@@ -627,7 +571,7 @@ class HostileTree(CliCase):
         os.mkdir(os.path.join(tree, b"folder.mp3"))
         with open(os.path.join(tree, b"empty.mp3"), "wb"):
             pass
-        good[os.path.join(tree, b"empty.mp3")] = hashlib.md5(b"").hexdigest()
+        good[os.path.join(tree, b"empty.mp3")] = audio_digest(b"")
         if os.geteuid() != 0:
             locked = os.path.join(tree, b"locked.mp3")
             with open(locked, "wb") as f:

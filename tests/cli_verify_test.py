@@ -4,7 +4,6 @@ moves to the right group, a file that can no longer be read is named and keeps i
 lost output stops the check with what it updated saved, Ctrl-C likewise, and on a terminal
 the progress line tells files, bytes, the rate and the time left.
 Run through ctest, which passes the binary in VARNELO_CLI."""
-import hashlib
 import os
 import pty
 import re
@@ -14,13 +13,8 @@ import unittest
 
 from cli_output_test import SINKS, error_line
 from cli_scan_test import LinkedTreeCase, stderr_until, unprivileged
-from cli_test import CLI, CliCase, audio, make_mp3, read_database, read_terminal, write
-
-
-def entry_digests(db):
-    """{path: digest hex} of the saved database."""
-    digests, files = read_database(db)
-    return {os.fsdecode(name): digests[hashid] for hashid, _size, name in files}
+from cli_test import (CLI, CliCase, audio, audio_digest, entry_digests, make_mp3, read_terminal,
+                      write)
 
 
 class Verify(CliCase):
@@ -43,9 +37,9 @@ class Verify(CliCase):
                       r.stderr)
         groups = {g["digest"]: sorted(f["path"] for f in g["files"])
                   for g in self.dupes_json()["groups"]}
-        self.assertEqual(groups, {hashlib.md5(audio(2)).hexdigest(): sorted([b, c])})
+        self.assertEqual(groups, {audio_digest(audio(2)): sorted([b, c])})
         # The old digest stays listed for the copy left behind; nothing changes a second time.
-        self.assertEqual(entry_digests(self.db)[a], hashlib.md5(audio(1)).hexdigest())
+        self.assertEqual(entry_digests(self.db)[a], audio_digest(audio(1)))
         r = self.ok("verify")
         self.assertEqual(r.stdout, b"")
 
@@ -85,8 +79,8 @@ class Verify(CliCase):
                 # It stopped at the first change it could not report, which is saved; the
                 # next change was not made.
                 after = entry_digests(self.db)
-                self.assertEqual(after[a], hashlib.md5(audio(3)).hexdigest())
-                self.assertEqual(after[c], hashlib.md5(audio(2)).hexdigest())
+                self.assertEqual(after[a], audio_digest(audio(3)))
+                self.assertEqual(after[c], audio_digest(audio(2)))
                 self.ok("info")
 
 
@@ -139,7 +133,7 @@ class LongRuns(LinkedTreeCase):
         self.assertIn(b"verify interrupted; the entries updated before the stop are kept", err)
         read = int(re.search(rb"verify: (\d+) of (\d+) files read", err).group(1))
         self.assertLess(read, self.FOLDERS * self.PER_FOLDER + 1)
-        self.assertEqual(entry_digests(self.db)[first], hashlib.md5(audio(6)).hexdigest())
+        self.assertEqual(entry_digests(self.db)[first], audio_digest(audio(6)))
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ import time
 import unittest
 import urllib.parse
 
-from cli_test import CliCase, audio, make_mp3, read_database, write
+from cli_test import CliCase, audio, entry_names, make_mp3, write
 
 WINDOW = os.environ.get("VARNELO_WINDOW")
 TIMEOUT = 20
@@ -290,7 +290,7 @@ class WindowCase(CliCase):
         return lib
 
     def listed(self):
-        return {n.decode() for _h, _s, n in read_database(self.db)[1]}
+        return set(entry_names(self.db))
 
 
 class WindowOverAccessibility(WindowCase):

@@ -5,45 +5,24 @@ lame, and hard links to them spread over many folders. Scans of it last seconds 
 As a module: make_tree(root, folders, per_folder) and walk_order(root). As a command:
 linked_tree.py ROOT [FOLDERS [PER_FOLDER]] makes the tree (or keeps a complete one there).
 """
-import math
 import os
 import shutil
-import struct
-import subprocess
 import sys
-import tempfile
-import wave
+
+from mp3_fixtures import encode, have_lame, tone  # noqa: F401 (have_lame: for the callers)
 
 CLIPS = 8  # distinct recordings (and link counts within what ext4 allows per file)
-CLIP_SECONDS = 2  # about 32 KB each at lame's default bit rate
+CLIP_SECONDS = 2  # about 8 KB each at lame's default bit rate for 22 kHz mono
 DONE = ".complete"
 
 
-def have_lame():
-    return shutil.which("lame") is not None
-
-
-def _tone_wav(path, frequency, seconds):
-    rate = 22050
-    with wave.open(path, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(b"".join(
-            struct.pack("<h", int(8000 * math.sin(2 * math.pi * frequency * i / rate)))
-            for i in range(int(rate * seconds))))
-
-
 def encode_clips(folder, count=CLIPS, seconds=CLIP_SECONDS):
-    """count different clips encoded by lame into folder; returns their paths."""
+    """count different tones encoded by lame into folder; returns their paths."""
     made = []
-    with tempfile.TemporaryDirectory() as scratch:
-        for i in range(count):
-            wav = os.path.join(scratch, f"tone{i}.wav")
-            _tone_wav(wav, 330 + 110 * i, seconds)
-            mp3 = os.path.join(folder, f"clip{i}.mp3")
-            subprocess.run(["lame", "--quiet", "--noreplaygain", wav, mp3], check=True)
-            made.append(mp3)
+    for i in range(count):
+        mp3 = os.path.join(folder, f"clip{i}.mp3")
+        encode(mp3, tone(330 + 110 * i, seconds, rate=22050), rate=22050, channels=1)
+        made.append(mp3)
     return made
 
 
