@@ -241,6 +241,7 @@ void planner::finish(const digest_group& group, bool left_alone) {
       if (c.fate != copy_fate::go) continue;
       ++plan_.copies_to_go;
       plan_.bytes_to_go += c.size;
+      plan_.megabytes_to_go += whole_megabytes(c.size);
     }
   }
   plan_.groups.push_back(out);

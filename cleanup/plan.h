@@ -58,6 +58,7 @@ struct cleanup_plan {
   std::vector<planned_copy> copies;
   uint64_t copies_to_go = 0;
   uint64_t bytes_to_go = 0;
+  uint64_t megabytes_to_go = 0;  // each copy's whole megabytes, summed as removal counts them
   uint64_t groups_left_alone = 0;
 
   std::span<const planned_copy> copies_of(const planned_group& g) const {

@@ -118,7 +118,7 @@ int run_prune(const prune_options& options, const console& out) {
     if (!print_plan(plan)) return kExitFailure;  // the write error is told at the end
     out.note("prune: would %s %s in %zu groups, %llu groups left alone",
              to_trash ? "move to the trash" : "delete",
-             removed_amount(plan.copies_to_go, plan.bytes_to_go, 0).c_str(),
+             removed_amount(plan.copies_to_go, plan.bytes_to_go, plan.megabytes_to_go).c_str(),
              plan.groups.size() - plan.groups_left_alone,
              static_cast<unsigned long long>(plan.groups_left_alone));
     return kExitSuccess;

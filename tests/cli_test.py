@@ -8,6 +8,7 @@ shared helpers from here: the case below, and the files and databases of tools/m
 """
 import json
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -392,6 +393,17 @@ class Prune(CliCase):
         kept = [line[len("keep: "):] for line in r.stdout.decode().splitlines()
                 if line.startswith("keep: ")]
         self.assertEqual(len(kept), 3)
+
+    def test_dry_run_tells_the_amount_the_prune_then_removes(self):
+        lib = os.path.join(self.root, "big")
+        for name, seed in (("a", 1), ("b", 1), ("c", 1), ("d", 2), ("e", 2)):
+            write_mp3(os.path.join(lib, name + ".mp3"), audio(seed, 1536 * 1024))
+        self.ok("scan", lib)
+        amount = re.compile(rb"(\d+ files \(\d+ bytes, \d+ MB\))")
+        planned = amount.search(self.ok("prune", "--dry-run").stderr).group(1)
+        done = amount.search(self.ok("prune").stderr).group(1)
+        self.assertEqual(planned, done)
+        self.assertTrue(planned.endswith(b", 3 MB)"), planned)
 
     def test_prune_leaves_exactly_one_copy_per_group(self):
         lib, groups = self.make_library()
