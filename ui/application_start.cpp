@@ -23,9 +23,35 @@ QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
 }  // namespace
 
+namespace {
+
+void name_application() {
+  QCoreApplication::setApplicationName(QStringLiteral("varnelo"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VARNELO_VERSION));
+}
+
+}  // namespace
+
+int tell_without_display(int argc, char** argv) {
+  bool asks = false;
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray arg(argv[i]);
+    if (arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" ||
+        arg == "-v") {
+      asks = true;
+    } else if (arg == "--") {
+      break;
+    }
+  }
+  if (!asks) return -1;
+  QCoreApplication app(argc, argv);
+  name_application();
+  // The parser prints the text asked for and ends the process; what else it finds is told.
+  return apply_command_line(app.arguments());
+}
+
 int prepare_application(QApplication& app) {
-  QApplication::setApplicationName(QStringLiteral("varnelo"));
-  QApplication::setApplicationVersion(QStringLiteral(VARNELO_VERSION));
+  name_application();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
   QApplication::setWindowIcon(application_icon());
   return apply_command_line(app.arguments());

@@ -18,6 +18,10 @@ inline constexpr const char* kApplicationId = "org.varnelo.Varnelo";
 // --version print and end the process; so does an unknown option (status 1).
 int prepare_application(QApplication& app);
 
+// For a command line that asks only for --help or --version: tells it without a display
+// (no window system is needed for text) and returns the exit status; otherwise -1.
+int tell_without_display(int argc, char** argv);
+
 // The command line alone (arguments[0] is the program): -1 to go on, otherwise the exit
 // status. With --data-folder the data folder is made and entered, and a failure to do so is
 // told in a "Varnelo Error" box and on standard error (status 1). An operand is a usage

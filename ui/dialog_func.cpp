@@ -129,6 +129,7 @@ int MyChangeCb(int files_new, int level, const char* name, const char* dir, wind
 }
 
 int WinMain(int argc, char** argv) {
+  if (const int status = tell_without_display(argc, argv); status >= 0) return status;
   QApplication app(argc, argv);
   if (const int status = prepare_application(app); status >= 0) return status;
   MainDialog dialog;
