@@ -17,8 +17,11 @@
 
 #include "digest/md5.h"
 #include "digest/md5_lanes.h"
+#include "tests/support/process_output.h"
 
 namespace {
+
+using testing_support::command_output;
 
 constexpr size_t kBytes = size_t{256} << 20;
 constexpr int kRuns = 5;
@@ -49,18 +52,6 @@ std::string hex(const uint8_t* d) {
   return out;
 }
 
-// Runs a shell command and returns its standard output (empty when it cannot be run).
-std::string capture(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
-  pclose(p);
-  return out;
-}
-
 // The temporary copy of the bytes for md5sum; removed when the benchmark ends.
 struct temp_file {
   std::string path;
@@ -71,7 +62,7 @@ struct temp_file {
 
 // openssl's MD5 throughput in MB/s for 16 KiB blocks, or 0 when openssl is missing.
 double openssl_mb_per_s() {
-  std::string out = capture("openssl speed -seconds 1 -bytes 16384 -evp md5 2>/dev/null");
+  std::string out = command_output("openssl speed -seconds 1 -bytes 16384 -evp md5 2>/dev/null");
   // The result line reads "md5   762871.81k", in thousands of bytes per second.
   size_t at = out.rfind("\nmd5");
   if (at == std::string::npos) return 0;
@@ -109,7 +100,7 @@ int main() {
   // The first md5sum warms the page cache so that every timed run reads from memory. The
   // three contenders take turns so that they share whatever else the machine is doing.
   const std::string command = "md5sum '" + file.path + "'";
-  std::string listed = capture(command);
+  std::string listed = command_output(command);
   uint8_t digest[16];
   double own = 1e9, coreutils = 1e9, openssl = 0;
   std::vector<md5_lanes_message> messages;
@@ -146,7 +137,7 @@ int main() {
     own = std::min(own, cpu_seconds(RUSAGE_SELF) - start);
 
     start = cpu_seconds(RUSAGE_CHILDREN);
-    listed = capture(command);
+    listed = command_output(command);
     coreutils = std::min(coreutils, cpu_seconds(RUSAGE_CHILDREN) - start);
 
     openssl = std::max(openssl, openssl_mb_per_s());

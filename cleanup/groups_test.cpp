@@ -11,28 +11,24 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/table_entries.h"
 
 namespace {
 
 using cleanup::duplicate_groups;
 using cleanup::group_by_digest;
 using cleanup::whole_megabytes;
+using testing_support::append_entry;
 
 class Groups : public ::testing::Test {
  protected:
-  void SetUp() override { tables::clear(); }
-  void TearDown() override { tables::clear(); }
-
   static void add_hash(uint32_t seed) {
     unsigned char digest[16];
     for (int b = 0; b < 16; ++b) digest[b] = static_cast<unsigned char>(seed * 37 + b);
     tables::append_hash(digest);
   }
-  static void add_file(int32_t hashid, uint32_t size, const std::string& path) {
-    auto* f = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    *f = fileentry{hashid, size, stringcpy(path.c_str())};
-    tables::append_file(f);
-  }
+
+  testing_support::empty_tables empty_;
 };
 
 // The grouping the window used to make: for each digest, count its files, then walk them
@@ -104,7 +100,7 @@ TEST_F(Groups, MatchTheDigestByDigestListingInOrderAndFigures) {
       int32_t hashid = static_cast<int32_t>(gen() % (hashes / 3 + 1));
       if (gen() % 50 == 0) hashid = static_cast<int32_t>(hashes + gen() % 5);
       if (gen() % 80 == 0) hashid = -1;
-      add_file(hashid, gen() % 9000000, "/m/" + std::to_string(k) + ".mp3");
+      append_entry(hashid, gen() % 9000000, "/m/" + std::to_string(k) + ".mp3");
     }
     SCOPED_TRACE(seed);
     const duplicate_groups got = group_by_digest();
@@ -122,13 +118,13 @@ TEST_F(Groups, MegabytesAreRoundedPerFileAndBytesAreExactBeyondFourGigabytes) {
   add_hash(2);
   add_hash(3);
   // A group of 3,000,000, 3,100,000 and 2,900,000 bytes: 2 duplicates taking 2 + 2 MB.
-  add_file(0, 3000000, "/a1");
-  add_file(0, 3100000, "/a2");
-  add_file(0, 2900000, "/a3");
+  append_entry(0, 3000000, "/a1");
+  append_entry(0, 3100000, "/a2");
+  append_entry(0, 2900000, "/a3");
   // 1,048,575 bytes count 0 MB; two of 1,572,864 count 1 each.
-  add_file(1, 1048575, "/b1");
-  add_file(2, 1572864, "/c1");
-  add_file(2, 1572864, "/c2");
+  append_entry(1, 1048575, "/b1");
+  append_entry(2, 1572864, "/c1");
+  append_entry(2, 1572864, "/c2");
   duplicate_groups g = group_by_digest();
   EXPECT_EQ(g.statistics.files, 6u);
   EXPECT_EQ(g.statistics.duplicates, 3u);
@@ -140,7 +136,7 @@ TEST_F(Groups, MegabytesAreRoundedPerFileAndBytesAreExactBeyondFourGigabytes) {
   // Sums pass 32 bits without wrapping: five copies of nearly 4 GiB.
   tables::clear();
   add_hash(1);
-  for (int i = 0; i < 5; ++i) add_file(0, 4000000000u, "/big" + std::to_string(i));
+  for (int i = 0; i < 5; ++i) append_entry(0, 4000000000u, "/big" + std::to_string(i));
   g = group_by_digest();
   EXPECT_EQ(g.statistics.duplicate_bytes, 16000000000ull);
   EXPECT_EQ(g.statistics.total_bytes, 20000000000ull);

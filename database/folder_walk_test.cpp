@@ -59,17 +59,8 @@ std::set<std::string> listed_names() {
   return out;
 }
 
-class AddDirectory : public scan_test::scan_fixture, public ::testing::WithParamInterface<int> {
+class AddDirectory : public scan_test::workers_fixture {
  protected:
-  void SetUp() override {
-    scan_test::scan_fixture::SetUp();
-    mp3db_set_scan_workers(GetParam());
-    alarm(120);  // a walk that hangs fails the test instead of the whole run
-  }
-  void TearDown() override {
-    alarm(0);
-    scan_test::scan_fixture::TearDown();
-  }
   testing_support::TempDir dir_;
 };
 
@@ -505,10 +496,7 @@ TEST_P(AddDirectory, FileChangedDuringTheWalkIsAddedWithItsNewContent) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hashers, AddDirectory, ::testing::Values(1, 3),
-                         [](const ::testing::TestParamInfo<int>& p) {
-                           return p.param == 1 ? std::string("CallingThreadOnly")
-                                               : std::string("WithWorkers");
-                         });
+INSTANTIATE_TEST_SUITE_P(Hashers, AddDirectory, scan_test::both_worker_counts(),
+                         scan_test::workers_name);
 
 }  // namespace

@@ -40,6 +40,19 @@ std::string digest_hex(unsigned char* digest) {
 }
 std::string fast(const std::string& path) { return digest_hex(md5_hashfile_fast(path.c_str())); }
 std::string streamed(const std::string& path) { return digest_hex(md5_hashfile(path.c_str())); }
+std::string md5_hex(const bytes& data) { return hex(md5_of(data).data()); }
+
+// Both routines digest exactly region of the file at path.
+void expect_digests_of(const std::string& path, const bytes& region) {
+  EXPECT_EQ(fast(path), md5_hex(region));
+  EXPECT_EQ(streamed(path), md5_hex(region));
+}
+
+// Writes file at path and gives the length of the ID3v1 tag checktagid3 finds at its end.
+int v1_tag_of(const std::string& path, const bytes& file) {
+  write_file(path, file);
+  return checktagid3(path.c_str());
+}
 
 // Audio bytes that cannot be mistaken for either tag.
 bytes audio(size_t n, uint32_t seed) {
@@ -86,8 +99,7 @@ TEST(ContentDigest, UntaggedFileIsDigestedWhole) {
     EXPECT_EQ(getfilesize(path.c_str()), static_cast<int>(n));
     EXPECT_EQ(checktagid3(path.c_str()), 0);
     EXPECT_EQ(checktagid3v2(path.c_str()), 0);
-    EXPECT_EQ(fast(path), hex(md5_of(file).data()));
-    EXPECT_EQ(streamed(path), hex(md5_of(file).data()));
+    expect_digests_of(path, file);
   }
 }
 
@@ -95,21 +107,17 @@ TEST(ContentDigest, Id3v1TagAtTheEndIsLeftOut) {
   TempDir dir;
   const std::string path = dir.file("v1.mp3");
   const bytes sound = audio(5000, 1);
-  write_file(path, concat({sound, id3v1_tag("Title")}));
-  EXPECT_EQ(checktagid3(path.c_str()), 128);
-  EXPECT_EQ(fast(path), hex(md5_of(sound).data()));
-  EXPECT_EQ(streamed(path), hex(md5_of(sound).data()));
+  EXPECT_EQ(v1_tag_of(path, concat({sound, id3v1_tag("Title")})), 128);
+  expect_digests_of(path, sound);
 
   // Only "TAG" in capitals, and only at 128 bytes before the end.
   bytes lower = concat({sound, id3v1_tag("Title")});
   lower[sound.size()] = 't';
-  write_file(path, lower);
-  EXPECT_EQ(checktagid3(path.c_str()), 0);
-  EXPECT_EQ(fast(path), hex(md5_of(lower).data()));
-  bytes early = concat({sound, id3v1_tag("Title"), bytes{0}});
-  write_file(path, early);
-  EXPECT_EQ(checktagid3(path.c_str()), 0);
-  EXPECT_EQ(streamed(path), hex(md5_of(early).data()));
+  EXPECT_EQ(v1_tag_of(path, lower), 0);
+  expect_digests_of(path, lower);
+  const bytes early = concat({sound, id3v1_tag("Title"), bytes{0}});
+  EXPECT_EQ(v1_tag_of(path, early), 0);
+  expect_digests_of(path, early);
 }
 
 TEST(ContentDigest, Id3v2LengthComesFromItsSizeBytes) {
@@ -133,15 +141,13 @@ TEST(ContentDigest, Id3v2LengthComesFromItsSizeBytes) {
     write_file(path, file);
     ASSERT_EQ(checktagid3v2(path.c_str()), c.length);
     // Without a plausible tag the audio region starts at offset 0.
-    const bytes region(file.begin() + c.length, file.end());
-    EXPECT_EQ(fast(path), hex(md5_of(region).data()));
-    EXPECT_EQ(streamed(path), hex(md5_of(region).data()));
+    expect_digests_of(path, bytes(file.begin() + c.length, file.end()));
   }
 
   // A file of just a 10-byte header with size 0: the tag would cover the whole file.
   write_file(path, id3v2_raw(0, 0, 0, 0, 0));
   EXPECT_EQ(checktagid3v2(path.c_str()), 0);
-  EXPECT_EQ(fast(path), hex(md5_of(id3v2_raw(0, 0, 0, 0, 0)).data()));
+  EXPECT_EQ(fast(path), md5_hex(id3v2_raw(0, 0, 0, 0, 0)));
   // Only "ID3" in capitals.
   bytes lower = concat({id3v2_raw(0, 0, 0, 0, 0), sound});
   lower[2] = 'd';
@@ -171,16 +177,13 @@ TEST(ContentDigest, Id3v2SizeBytesCountAsSignedBytes) {
     const bytes file = concat({id3v2_raw(c.s[0], c.s[1], c.s[2], c.s[3], 0), sound});
     write_file(path, file);
     EXPECT_EQ(checktagid3v2(path.c_str()), c.length);
-    const bytes region(file.begin() + c.length, file.end());
-    EXPECT_EQ(fast(path), hex(md5_of(region).data()));
-    EXPECT_EQ(streamed(path), hex(md5_of(region).data()));
+    expect_digests_of(path, bytes(file.begin() + c.length, file.end()));
   }
 }
 
 TEST(ContentDigest, CopiesWithDifferentTagsShareTheDigest) {
   TempDir dir;
   const bytes sound = audio(70000, 4);
-  const std::string expected = hex(md5_of(sound).data());
   const bytes files[] = {
       sound,
       concat({sound, id3v1_tag("One")}),
@@ -195,9 +198,8 @@ TEST(ContentDigest, CopiesWithDifferentTagsShareTheDigest) {
     SCOPED_TRACE(i);
     const std::string path = dir.file("copy" + std::to_string(i) + ".mp3");
     write_file(path, files[i]);
-    EXPECT_EQ(fast(path), expected);
-    EXPECT_EQ(streamed(path), expected);
-    whole.push_back(hex(md5_of(files[i]).data()));
+    expect_digests_of(path, sound);
+    whole.push_back(md5_hex(files[i]));
   }
   std::sort(whole.begin(), whole.end());
   EXPECT_EQ(std::unique(whole.begin(), whole.end()), whole.end()) << "test files must differ";
@@ -226,8 +228,7 @@ TEST(ContentDigest, EmptyAndTagOnlyFiles) {
   };
   for (size_t i = 0; i < std::size(tag_only); ++i) {
     SCOPED_TRACE(i);
-    write_file(path, tag_only[i]);
-    EXPECT_EQ(checktagid3(path.c_str()), 128);
+    EXPECT_EQ(v1_tag_of(path, tag_only[i]), 128);
     EXPECT_EQ(fast(path), "null");
     EXPECT_EQ(streamed(path), kEmptyDigest);
   }
@@ -242,21 +243,18 @@ TEST(ContentDigest, ShortFileIsProbedForId3v1AtItsStart) {
     SCOPED_TRACE(n);
     bytes front = audio(n, 7);
     front[0] = 'T', front[1] = 'A', front[2] = 'G';
-    write_file(path, front);
-    EXPECT_EQ(checktagid3(path.c_str()), 128);
+    EXPECT_EQ(v1_tag_of(path, front), 128);
     EXPECT_EQ(fast(path), "null");
 
     bytes back = audio(n, 8);
     back[n - 3] = 'T', back[n - 2] = 'A', back[n - 1] = 'G';
-    write_file(path, back);
-    EXPECT_EQ(checktagid3(path.c_str()), n == 3 ? 128 : 0);
+    EXPECT_EQ(v1_tag_of(path, back), n == 3 ? 128 : 0);
   }
   // From 128 bytes on the probe looks at the tail.
   bytes longer = audio(129, 9);
   longer[0] = 'T', longer[1] = 'A', longer[2] = 'G';
-  write_file(path, longer);
-  EXPECT_EQ(checktagid3(path.c_str()), 0);
-  EXPECT_EQ(fast(path), hex(md5_of(longer).data()));
+  EXPECT_EQ(v1_tag_of(path, longer), 0);
+  expect_digests_of(path, longer);
 }
 
 TEST(ContentDigest, StreamedPassesCutTheId3v1TagAnywhere) {
@@ -273,16 +271,13 @@ TEST(ContentDigest, StreamedPassesCutTheId3v1TagAnywhere) {
   for (size_t n : after_v2) {
     SCOPED_TRACE(n);
     const bytes sound(sound_all.begin(), sound_all.begin() + static_cast<long>(n - 128));
-    const std::string expected = hex(md5_of(sound).data());
     write_file(path, concat({v2, sound, id3v1_tag("cut")}));
-    EXPECT_EQ(fast(path), expected);
-    EXPECT_EQ(streamed(path), expected);
+    expect_digests_of(path, sound);
     // Without the ID3v1 tag every byte after the ID3v2 tag counts.
     if (n % kMiB != 1) continue;
     const bytes untagged(sound_all.begin(), sound_all.begin() + static_cast<long>(n));
     write_file(path, concat({v2, untagged}));
-    EXPECT_EQ(streamed(path), hex(md5_of(untagged).data()));
-    EXPECT_EQ(fast(path), hex(md5_of(untagged).data()));
+    expect_digests_of(path, untagged);
   }
 }
 

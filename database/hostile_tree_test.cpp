@@ -49,12 +49,11 @@ std::map<std::string, std::string> store_contents() {
   return out;
 }
 
-class HostileTree : public scan_test::scan_fixture, public ::testing::WithParamInterface<int> {
+class HostileTree : public scan_test::workers_fixture {
  protected:
+  HostileTree() : workers_fixture(900) {}
   void SetUp() override {
-    scan_test::scan_fixture::SetUp();
-    mp3db_set_scan_workers(GetParam());
-    alarm(900);  // a scan that hangs fails the run instead of stalling it
+    scan_test::workers_fixture::SetUp();
     // A database of earlier entries, saved and loaded again before each scan.
     ASSERT_EQ(chmod(lib_.path().c_str(), 0777), 0);
     const std::vector<std::string> names = {"one.mp3", "two\nlines.mp3", "\xe9t\xe9.mp3"};
@@ -70,11 +69,6 @@ class HostileTree : public scan_test::scan_fixture, public ::testing::WithParamI
     earlier_ = store_contents();
     ASSERT_EQ(earlier_.size(), names.size());
   }
-  void TearDown() override {
-    alarm(0);
-    scan_test::scan_fixture::TearDown();
-  }
-
   int scan(const std::string& dir) {
     std::string buffer = dir;
     return add_directory(buffer.data(), scan_test::record, nullptr);
@@ -359,10 +353,7 @@ TEST_P(HostileTree, UnreadableFoldersAndFiles) {
   expect_saved_with(fresh);
 }
 
-INSTANTIATE_TEST_SUITE_P(Hashers, HostileTree, ::testing::Values(1, 3),
-                         [](const ::testing::TestParamInfo<int>& p) {
-                           return p.param == 1 ? std::string("CallingThreadOnly")
-                                               : std::string("WithWorkers");
-                         });
+INSTANTIATE_TEST_SUITE_P(Hashers, HostileTree, scan_test::both_worker_counts(),
+                         scan_test::workers_name);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "database/mp3_db.h"
+#include "tests/support/captured_diagnostics.h"
 #include "tests/support/mp3_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,19 +22,7 @@ using title_ptr = mp3db_owned<char>;
 
 class Id3Fields : public ::testing::Test {
  protected:
-  void SetUp() override {
-    sink_ = open_memstream(&buffer_, &size_);
-    mp3db_set_diagnostics(sink_);
-  }
-  void TearDown() override {
-    mp3db_set_diagnostics(nullptr);
-    fclose(sink_);
-    free(buffer_);
-  }
-  std::string output() {
-    fflush(sink_);
-    return std::string(buffer_, size_);
-  }
+  std::string output() { return diagnostics_.text(); }
   // A file of audio bytes followed by a tag whose title field holds exactly field.
   std::string tagged(const std::string& name, const bytes& field) {
     bytes data = testing_support::random_bytes(300, 7);
@@ -46,9 +35,7 @@ class Id3Fields : public ::testing::Test {
   }
 
   TempDir dir_;
-  FILE* sink_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
+  testing_support::captured_diagnostics diagnostics_;
 };
 
 bytes text(const std::string& s) { return bytes(s.begin(), s.end()); }

@@ -11,6 +11,8 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/captured_diagnostics.h"
+#include "tests/support/table_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -20,25 +22,9 @@ using testing_support::write_file;
 
 class Removing : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tables::clear();
-    sink_ = open_memstream(&buffer_, &size_);
-    mp3db_set_diagnostics(sink_);
-  }
-  void TearDown() override {
-    mp3db_set_diagnostics(nullptr);
-    fclose(sink_);
-    free(buffer_);
-    tables::clear();
-  }
-
   // Appends an entry under path with the given hashid; returns its index.
   static uint32_t add(const std::string& path, int32_t hashid = 0) {
-    auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    e->hashid = hashid;
-    e->filesize = 1;
-    e->filename = strdup(path.c_str());
-    return tables::append_file(e);
+    return testing_support::append_entry(hashid, 1, path);
   }
   static void add_hashes(int n) {
     for (int i = 0; i < n; ++i) {
@@ -51,14 +37,10 @@ class Removing : public ::testing::Test {
     for (uint32_t i = 0; i < file_getfilenum(); ++i) out.push_back(db_getfileentry(i)->filename);
     return out;
   }
-  std::string output() {
-    fflush(sink_);
-    return std::string(buffer_, size_);
-  }
+  std::string output() { return diagnostics_.text(); }
 
-  FILE* sink_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
+  testing_support::empty_tables empty_;
+  testing_support::captured_diagnostics diagnostics_;
 };
 
 using Names = std::vector<std::string>;

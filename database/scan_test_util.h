@@ -17,6 +17,8 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/captured_diagnostics.h"
+#include "tests/support/process_output.h"
 
 namespace scan_test {
 
@@ -44,26 +46,7 @@ inline void reset_recorder() {
 }
 
 // Collects the library's diagnostic lines while it lives.
-class captured_output {
- public:
-  captured_output() : file_(tmpfile()) { mp3db_set_diagnostics(file_); }
-  ~captured_output() {
-    mp3db_set_diagnostics(nullptr);
-    fclose(file_);
-  }
-  std::string text() {
-    fflush(file_);
-    std::string out;
-    rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    return out;
-  }
-
- private:
-  FILE* file_;
-};
+using captured_output = testing_support::captured_diagnostics;
 
 // Waits until files written so far are old enough for digests computed ahead of a walk
 // to be trusted (their timestamps would show any later change).
@@ -147,43 +130,57 @@ class scan_fixture : public ::testing::Test {
   }
 };
 
-// A scan_fixture run once with each way of hashing, under an alarm should a walk hang.
-class hashing_fixture : public scan_fixture, public ::testing::WithParamInterface<hashing> {
+// A scan_fixture under an alarm, so that a walk that hangs fails the test instead of
+// stalling the whole run.
+class alarmed_fixture : public scan_fixture {
  protected:
+  explicit alarmed_fixture(unsigned seconds = 120) : seconds_(seconds) {}
   void SetUp() override {
     scan_fixture::SetUp();
-    use_hashing(GetParam());
-    alarm(120);
+    alarm(seconds_);
   }
   void TearDown() override {
     alarm(0);
     scan_fixture::TearDown();
   }
+
+ private:
+  unsigned seconds_;
 };
+
+// An alarmed_fixture run once with each way of hashing.
+class hashing_fixture : public alarmed_fixture, public ::testing::WithParamInterface<hashing> {
+ protected:
+  void SetUp() override {
+    alarmed_fixture::SetUp();
+    use_hashing(GetParam());
+  }
+};
+
+// An alarmed_fixture run once with the calling thread hashing alone and once with workers
+// digesting one file each (the parameter is the number of hashers).
+class workers_fixture : public alarmed_fixture, public ::testing::WithParamInterface<int> {
+ protected:
+  explicit workers_fixture(unsigned seconds = 120) : alarmed_fixture(seconds) {}
+  void SetUp() override {
+    alarmed_fixture::SetUp();
+    mp3db_set_scan_workers(GetParam());
+  }
+};
+inline auto both_worker_counts() { return ::testing::Values(1, 3); }
+inline std::string workers_name(const ::testing::TestParamInfo<int>& p) {
+  return p.param == 1 ? "CallingThreadOnly" : "WithWorkers";
+}
 
 // Runs body in a child process (as the unprivileged user 65534 when as_user and running as
 // root, so that a file or folder of mode 0 cannot be read) and gives back what it wrote, or
 // "the child failed".
 inline std::string in_child(bool as_user, const std::function<std::string()>& body) {
-  int out[2];
-  if (pipe(out) != 0) return "no pipe";
-  fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    close(out[0]);
+  const testing_support::child_report report = testing_support::run_in_child([&] {
     if (as_user && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    const std::string text = body();
-    _exit(write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
-  }
-  close(out[1]);
-  std::string text;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(out[0], chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "the child failed";
+    return body();
+  });
+  return report.clean() ? report.text : "the child failed";
 }
 
 // Removes a chain of folders all named segment below parent, each holding at most an

@@ -23,7 +23,10 @@
 #include "database/mp3_db.h"
 #include "database/safe_save.h"
 #include "database/tables.h"
+#include "tests/support/captured_diagnostics.h"
 #include "tests/support/mp3_files.h"
+#include "tests/support/process_output.h"
+#include "tests/support/table_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace store_testing {
@@ -72,9 +75,7 @@ inline uint32_t add_entry(const std::string& path, unsigned digest_seed, uint32_
   bytes d = digest_of(digest_seed);
   int32_t hashid = tables::find_hash(d.data());
   if (hashid < 0) hashid = tables::append_hash(d.data());
-  auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-  *e = fileentry{hashid, size, stringcpy(path.c_str())};
-  return tables::append_file(e);
+  return testing_support::append_entry(hashid, size, path);
 }
 
 // The tables as text, for comparing whole stores.
@@ -93,28 +94,12 @@ inline std::string describe_store() {
 // gives what it reported: "" when every check held, else the first failure, or a text
 // starting "skip: " when the child could not make its conditions.
 inline std::string in_child(const std::function<std::string()>& check) {
-  int channel[2];
-  if (pipe(channel) != 0) return "cannot make a pipe";
-  fflush(nullptr);
-  pid_t child = fork();
-  if (child < 0) return "cannot fork";
-  if (child == 0) {
-    close(channel[0]);
-    std::string report = check();
-    _exit(write(channel[1], report.data(), report.size()) == static_cast<ssize_t>(report.size())
-              ? 0
-              : 1);
-  }
-  close(channel[1]);
-  std::string report;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(channel[0], buf, sizeof buf)) > 0) report.append(buf, static_cast<size_t>(n));
-  close(channel[0]);
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return "the child ended abnormally (status " + std::to_string(status) + "): " + report;
-  return report;
+  const testing_support::child_report report = testing_support::run_in_child(check);
+  if (report.status == -1) return "cannot start a child";
+  if (!report.clean())
+    return "the child ended abnormally (status " + std::to_string(report.status) +
+           "): " + report.text;
+  return report.text;
 }
 
 // Skips the test when a child could not make its conditions, else expects that every
@@ -160,9 +145,6 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     save_faults::reset();
-    sink_ = tmpfile();
-    ASSERT_NE(sink_, nullptr);
-    mp3db_set_diagnostics(sink_);
     // Loading a valid file empties the store and forgets any unreadable file of earlier tests.
     std::string reset = dir_.file("reset.mp3db");
     testing_support::write_file(reset, database_bytes({}, {}));
@@ -173,29 +155,17 @@ class StoreTest : public ::testing::Test {
   }
   void TearDown() override {
     save_faults::reset();
-    mp3db_set_diagnostics(nullptr);
-    fclose(sink_);
     tables::clear();
   }
 
   // The diagnostics printed since the last call.
-  std::string output() {
-    fflush(sink_);
-    std::string text;
-    rewind(sink_);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, sink_)) > 0) text.append(buf, n);
-    rewind(sink_);
-    if (ftruncate(fileno(sink_), 0) != 0) ADD_FAILURE() << "cannot empty the diagnostics";
-    return text;
-  }
+  std::string output() { return diagnostics_.take(); }
 
   std::string path(const std::string& name) const { return dir_.file(name); }
   void use(const std::string& name) { file_setdb(path(name).c_str()); }
 
   testing_support::TempDir dir_;
-  FILE* sink_ = nullptr;
+  testing_support::captured_diagnostics diagnostics_;
 };
 
 }  // namespace store_testing

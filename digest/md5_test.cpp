@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "tests/support/mp3_files.h"
+#include "tests/support/process_output.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using testing_support::bytes;
+using testing_support::command_output;
 using testing_support::hex;
 using testing_support::random_bytes;
 
@@ -41,28 +43,18 @@ std::string md5_hex(const std::string& message) {
 
 std::string md5_hex(const bytes& message) { return md5_in_pieces(message.data(), message.size(), {}); }
 
-// The standard output of a shell command.
-std::string capture(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
-  pclose(p);
-  return out;
-}
-
 // coreutils md5sum over the given files in one run: file name -> hex digest.
 std::map<std::string, std::string> md5sum(const std::string& dir) {
   std::map<std::string, std::string> digests;
-  std::istringstream lines(capture("cd '" + dir + "' && md5sum -- * 2>/dev/null"));
+  std::istringstream lines(command_output("cd '" + dir + "' && md5sum -- * 2>/dev/null"));
   std::string digest, name;
   while (lines >> digest >> name) digests[name] = digest;
   return digests;
 }
 
-bool have_md5sum() { return capture("command -v md5sum").find("md5sum") != std::string::npos; }
+bool have_md5sum() {
+  return command_output("command -v md5sum").find("md5sum") != std::string::npos;
+}
 
 // From RFC 1321, appendix A.5.
 TEST(Md5, Rfc1321TestSuite) {

@@ -15,10 +15,7 @@
 #include "ui/main_dialog.h"
 #include "ui/ui_test_support.h"
 
-using ui_test::exists;
-using ui_test::press;
-using ui_test::text_of;
-using ui_test::write_song;
+using namespace ui_test;  // the shared pieces of the window's tests
 
 namespace {
 
@@ -53,13 +50,47 @@ void write_album(const std::string& folder, int songs) {
 
 int keep_going(int, int, const char*, const char*, window_handle) { return 1; }
 
+// Scans folder through Add Directory with action run once during the walk; tells whether
+// it ran.
+bool scan_running(QWidget* dialog, const std::string& folder, std::function<void()> action) {
+  prompts::set_next_file_name(QString::fromStdString(folder));
+  during_walk walk(std::move(action));
+  press(dialog, kScanDirectory);
+  return walk.ran();
+}
+
+// Pressing button id with its chooser cancelled asks for that one chooser and leaves the
+// lower line saying lower_line.
+void expect_cancelled(QWidget* dialog, int id, const prompts::chooser_request& want,
+                      const QString& lower_line) {
+  choose_and_press(dialog, "", id);
+  QCOMPARE(text_of(dialog, kLowerLine), lower_line);
+  const auto requests = prompts::take_requests();
+  QCOMPARE(requests.size(), 1);
+  QCOMPARE(requests[0].kind, want.kind);
+  QCOMPARE(requests[0].title, want.title);
+  QCOMPARE(requests[0].folder, want.folder);
+  QCOMPARE(requests[0].filter, want.filter);
+}
+
+// The store and the view hold pairs of copies, as write_album makes them: each pair a group
+// and one duplicate.
+void expect_pairs_listed(QWidget* dialog, int pairs) {
+  expect_listed(dialog, static_cast<uint32_t>(2 * pairs), pairs);
+  QCOMPARE(text_of(dialog, kMiddleLine),
+           QStringLiteral("found %1 duplicates in DB! Which take 0 MB of space.").arg(pairs));
+}
+
+const QString kDatabaseFilter = QStringLiteral("Varnelo DB-Files (*.mp3db);;All Files (*)");
 
 }  // namespace
 
-class DialogTest : public QObject {
+class DialogTest : public QObject, public ui_test::window_fixture {
   Q_OBJECT
 
  private slots:
+  void init();
+  void cleanup();
   void StartsWithTemplateControlsAndTexts();
   void PlacesControlsInDialogUnitsWithFrameBeneath();
   void StartLoadsDefaultDatabase();
@@ -78,10 +109,11 @@ class DialogTest : public QObject {
   void CloseSavesAndEnds();
 };
 
+void DialogTest::init() { start(); }
+void DialogTest::cleanup() { finish(); }
+
 void DialogTest::StartsWithTemplateControlsAndTexts() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
+  MainDialog& dialog = open_dialog();
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Varnelo"));
   QVERIFY(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
   QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -114,7 +146,6 @@ void DialogTest::StartsWithTemplateControlsAndTexts() {
   QCOMPARE(model_of(&dialog)->rowCount(), 0);
 
   // Tab order is template order: tree, the buttons in their order, the edit box.
-  dialog.show();
   std::vector<int> expected;
   for (const auto& c : dialog_template::kControls) {
     if (c.kind == dialog_template::control_kind::tree ||
@@ -132,10 +163,7 @@ void DialogTest::StartsWithTemplateControlsAndTexts() {
 }
 
 void DialogTest::PlacesControlsInDialogUnitsWithFrameBeneath() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
+  MainDialog& dialog = open_dialog();
   const auto units = dialog_template::units_of(dialog.font());
   QVERIFY(units.x > 0 && units.y > 0);
   auto px = [&](int dlu) { return qRound(dlu * units.x / 4.0); };
@@ -156,46 +184,30 @@ void DialogTest::PlacesControlsInDialogUnitsWithFrameBeneath() {
 }
 
 void DialogTest::StartLoadsDefaultDatabase() {
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 4);
-  std::string album = folder.file("album");
+  write_album(file("album"), 4);
+  std::string album = file("album");
   QCOMPARE(add_directory(album.data(), keep_going, nullptr), 4);
   QCOMPARE(file_closedb(), 1);
   tables::clear();
 
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  QCOMPARE(file_getfilenum(), 4u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 2);
-  QCOMPARE(text_of(&dialog, 1010),
-           QStringLiteral("found 2 duplicates in DB! Which take 0 MB of space."));
+  MainDialog& dialog = open_dialog();
+  expect_pairs_listed(&dialog, 2);
 }
 
 void DialogTest::CreateAsksThenCreatesOrReportsEachFailure() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
+  MainDialog& dialog = open_dialog();
 
   // Cancelled: the first text stays, nothing else changes.
-  prompts::set_next_file_name(QString());
-  press(&dialog, 1002);
-  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(Selecting Filename)"));
-  const auto requests = prompts::take_requests();
-  QCOMPARE(requests.size(), 1);
-  QCOMPARE(requests[0].kind, QStringLiteral("save"));
-  QCOMPARE(requests[0].title, QStringLiteral("Varnelo 1.0 - Create DB"));
-  QCOMPARE(requests[0].folder, QStringLiteral("DataBases"));
-  QCOMPARE(requests[0].filter, QStringLiteral("Varnelo DB-Files (*.mp3db);;All Files (*)"));
+  expect_cancelled(&dialog, 1002, {"save", "Varnelo 1.0 - Create DB", "DataBases", kDatabaseFilter},
+                   QStringLiteral("Creating Database...(Selecting Filename)"));
   QCOMPARE(file_getdbname(), "default.mp3db");
   QVERIFY(prompts::take_boxes().isEmpty());
 
   // Chosen: an empty database file under the new name, listed at once.
-  write_song(folder.file("a.mp3"), 1);
-  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
-  const std::string fresh = folder.file("fresh.mp3db");
-  prompts::set_next_file_name(QString::fromStdString(fresh));
-  press(&dialog, 1002);
+  write_song(file("a.mp3"), 1);
+  QCOMPARE(file_add(file("a.mp3").c_str()), 1);
+  const std::string fresh = file("fresh.mp3db");
+  choose_and_press(&dialog, fresh, 1002);
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(New Database Ready)"));
   QVERIFY(prompts::take_boxes().isEmpty());
   QCOMPARE(file_getfilenum(), 0u);
@@ -205,66 +217,48 @@ void DialogTest::CreateAsksThenCreatesOrReportsEachFailure() {
 
   // A folder that does not exist: the create and the open fail, each with its box, and the
   // command still goes on to its last step.
-  prompts::set_next_file_name(QString::fromStdString(folder.file("missing/x.mp3db")));
-  press(&dialog, 1002);
+  choose_and_press(&dialog, file("missing/x.mp3db"), 1002);
   QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error creating db",
                                                "Varnelo Error: error opening db"}));
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Creating Database...(New Database Ready)"));
 }
 
 void DialogTest::OpenReadsChosenDatabaseWithoutBoxes() {
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 6);
-  std::string album = folder.file("album");
-  QCOMPARE(file_setdb(folder.file("other.mp3db").c_str()), 1);
+  write_album(file("album"), 6);
+  std::string album = file("album");
+  QCOMPARE(file_setdb(file("other.mp3db").c_str()), 1);
   QCOMPARE(add_directory(album.data(), keep_going, nullptr), 6);
   QCOMPARE(file_closedb(), 1);
   tables::clear();
 
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString());
-  press(&dialog, 1003);
-  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Selecting Filename)"));
-  auto requests = prompts::take_requests();
-  QCOMPARE(requests.size(), 1);
-  QCOMPARE(requests[0].kind, QStringLiteral("open"));
-  QCOMPARE(requests[0].folder, QStringLiteral("DataBases"));
-  QCOMPARE(requests[0].filter, QStringLiteral("Varnelo DB-Files (*.mp3db);;All Files (*)"));
+  MainDialog& dialog = open_dialog();
+  expect_cancelled(&dialog, 1003, {"open", "", "DataBases", kDatabaseFilter},
+                   QStringLiteral("Opening Database...(Selecting Filename)"));
 
-  prompts::set_next_file_name(QString::fromStdString(folder.file("other.mp3db")));
-  press(&dialog, 1003);
+  choose_and_press(&dialog, file("other.mp3db"), 1003);
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Opening Complete)"));
-  QCOMPARE(model_of(&dialog)->rowCount(), 3);
-  QCOMPARE(text_of(&dialog, 1011),
-           QStringLiteral("Files in DB : 6 Mp3s ,Size of all Mp3s together : 0 MB"));
+  expect_pairs_listed(&dialog, 3);
 
   // A file that is no database: no box, and the view shows what the store holds.
-  testing_support::write_file(folder.file("junk.mp3db"), std::string("not a database at all"));
-  prompts::set_next_file_name(QString::fromStdString(folder.file("junk.mp3db")));
-  press(&dialog, 1003);
+  testing_support::write_file(file("junk.mp3db"), std::string("not a database at all"));
+  choose_and_press(&dialog, file("junk.mp3db"), 1003);
   QVERIFY(prompts::take_boxes().isEmpty());
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Opening Database...(Opening Complete)"));
-  QCOMPARE(file_getfilenum(), 0u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+  expect_listed(&dialog, 0, 0);
 }
 
 void DialogTest::SaveWritesReloadsOrTellsItFailed() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
+  MainDialog& dialog = open_dialog();
   press(&dialog, 1004);
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Successful)"));
   QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo: Saved db successfully"}));
-  QCOMPARE(testing_support::read_file(folder.file("default.mp3db")).size(), size_t{16});
+  QCOMPARE(testing_support::read_file(file("default.mp3db")).size(), size_t{16});
 
   // The reload keeps the table order, so ticks and tags stay valid without a rebuild.
-  write_song(folder.file("a.mp3"), 7, "one");
-  write_song(folder.file("b.mp3"), 7, "two");
-  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
-  QCOMPARE(file_add(folder.file("b.mp3").c_str()), 1);
+  write_song(file("a.mp3"), 7, "one");
+  write_song(file("b.mp3"), 7, "two");
+  QCOMPARE(file_add(file("a.mp3").c_str()), 1);
+  QCOMPARE(file_add(file("b.mp3").c_str()), 1);
   press(&dialog, 1005);
   model_of(&dialog)->setData(model_of(&dialog)->index(1, 0, model_of(&dialog)->index(0, 0)),
                              Qt::Checked, Qt::CheckStateRole);
@@ -272,12 +266,12 @@ void DialogTest::SaveWritesReloadsOrTellsItFailed() {
   QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo: Saved db successfully"}));
   QCOMPARE(file_getfilenum(), 2u);
   press(&dialog, 1012);
-  QVERIFY(exists(folder.file("a.mp3")));
-  QVERIFY(!exists(folder.file("b.mp3")));
+  QVERIFY(exists(file("a.mp3")));
+  QVERIFY(!exists(file("b.mp3")));
 
   // A database whose folder vanished: the failure is told, not followed by a reload or a
   // word of success, and the entries stay.
-  QCOMPARE(file_setdb(folder.file("gone/x.mp3db").c_str()), 1);
+  QCOMPARE(file_setdb(file("gone/x.mp3db").c_str()), 1);
   press(&dialog, 1004);
   QCOMPARE(prompts::take_boxes(), QStringList({"Varnelo Error: error closing db"}));
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Saving Database...(Writing Failed)"));
@@ -285,90 +279,56 @@ void DialogTest::SaveWritesReloadsOrTellsItFailed() {
 }
 
 void DialogTest::CleanDropsVanishedFiles() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  write_song(folder.file("a.mp3"), 3, "a");
-  write_song(folder.file("b.mp3"), 3, "b");
-  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
-  QCOMPARE(file_add(folder.file("b.mp3").c_str()), 1);
-  QCOMPARE(unlink(folder.file("a.mp3").c_str()), 0);
+  MainDialog& dialog = open_dialog();
+  write_song(file("a.mp3"), 3, "a");
+  write_song(file("b.mp3"), 3, "b");
+  QCOMPARE(file_add(file("a.mp3").c_str()), 1);
+  QCOMPARE(file_add(file("b.mp3").c_str()), 1);
+  QCOMPARE(unlink(file("a.mp3").c_str()), 0);
   press(&dialog, 1005);
   QCOMPARE(text_of(&dialog, 1009),
            QStringLiteral("Cleaning DB from deleted/missing files...(Cleaning Completed)"));
-  QCOMPARE(file_getfilenum(), 1u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 0);
+  expect_listed(&dialog, 1, 0);
   QVERIFY(prompts::take_boxes().isEmpty());
 }
 
 void DialogTest::AddFileTakesChosenFile() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString());
-  press(&dialog, 1007);
-  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Mp3-File...(Selecting File)"));
-  const auto requests = prompts::take_requests();
-  QCOMPARE(requests.size(), 1);
-  QCOMPARE(requests[0].kind, QStringLiteral("open"));
-  QCOMPARE(requests[0].title, QStringLiteral("Varnelo 1.0 - Add Mp3-file to DB"));
-  QCOMPARE(requests[0].folder, QString());
-  QCOMPARE(requests[0].filter, QStringLiteral("Mp3 Files (*.mp3);;All Files (*)"));
+  MainDialog& dialog = open_dialog();
+  expect_cancelled(
+      &dialog, 1007,
+      {"open", "Varnelo 1.0 - Add Mp3-file to DB", "", "Mp3 Files (*.mp3);;All Files (*)"},
+      QStringLiteral("Adding Mp3-File...(Selecting File)"));
   QCOMPARE(file_getfilenum(), 0u);
 
   for (const char* name : {"a.mp3", "b.mp3"}) {
-    write_song(folder.file(name), 5, name);
-    prompts::set_next_file_name(QString::fromStdString(folder.file(name)));
-    press(&dialog, 1007);
+    write_song(file(name), 5, name);
+    choose_and_press(&dialog, file(name), 1007);
     QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Mp3-File...(Reading Completed)"));
   }
   // The same file again is passed over without a word.
-  prompts::set_next_file_name(QString::fromStdString(folder.file("a.mp3")));
-  press(&dialog, 1007);
+  choose_and_press(&dialog, file("a.mp3"), 1007);
   QVERIFY(prompts::take_boxes().isEmpty());
-  QCOMPARE(file_getfilenum(), 2u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 1);
-  QCOMPARE(text_of(&dialog, 1010),
-           QStringLiteral("found 1 duplicates in DB! Which take 0 MB of space."));
+  expect_pairs_listed(&dialog, 1);
 }
 
 void DialogTest::ScanListsDuplicatesOrStopsWhenChooserCancelled() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString());
-  press(&dialog, 1006);
-  QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Adding Directory...(Aborted)"));
-  const auto requests = prompts::take_requests();
-  QCOMPARE(requests.size(), 1);
-  QCOMPARE(requests[0].kind, QStringLiteral("folder"));
-  QCOMPARE(requests[0].title, QStringLiteral("Select a folder"));
+  MainDialog& dialog = open_dialog();
+  expect_cancelled(&dialog, 1006, {"folder", "Select a folder", "", ""},
+                   QStringLiteral("Adding Directory...(Aborted)"));
 
-  write_album(folder.file("album/disc"), 6);
-  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
-  press(&dialog, 1006);
+  write_album(file("album/disc"), 6);
+  choose_and_press(&dialog, file("album"), 1006);
   QCOMPARE(text_of(&dialog, 1009),
            QStringLiteral("Adding Directory...(Adding Directory Completed)"));
-  QCOMPARE(file_getfilenum(), 6u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 3);
-  QCOMPARE(text_of(&dialog, 1010),
-           QStringLiteral("found 3 duplicates in DB! Which take 0 MB of space."));
-  QCOMPARE(text_of(&dialog, 1011),
-           QStringLiteral("Files in DB : 6 Mp3s ,Size of all Mp3s together : 0 MB"));
+  expect_pairs_listed(&dialog, 3);
   QVERIFY(tree_of(&dialog)->isExpanded(model_of(&dialog)->index(2, 0)));
 }
 
 void DialogTest::OkAndIdleAbortChangeNothing() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
+  MainDialog& dialog = open_dialog();
   const QString lines[] = {text_of(&dialog, 1009), text_of(&dialog, 1010),
                            text_of(&dialog, 1011)};
-  QCOMPARE(DialogFunc(&session, kCommand, 1), 0);  // OK, as sent by Enter
+  QCOMPARE(DialogFunc(&session(), kCommand, 1), 0);  // OK, as sent by Enter
   QTest::keyClicks(dialog_template::find(&dialog, 1020), "some words");
   QTest::keyClick(dialog_template::find(&dialog, 1020), Qt::Key_Return);
   // Abort while nothing runs: nothing, no text.
@@ -382,67 +342,51 @@ void DialogTest::OkAndIdleAbortChangeNothing() {
 }
 
 void DialogTest::ProgressCallbackWritesLinesAndAnswersAbort() {
-  ui_test::fresh_folder folder;
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  QCOMPARE(MyChangeCb(3, 2, "x.mp3", "/music/a", &session), 0);  // nothing runs: stop
+  MainDialog& dialog = open_dialog();
+  QCOMPARE(MyChangeCb(3, 2, "x.mp3", "/music/a", &session()), 0);  // nothing runs: stop
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("3 Files added to DB! Last added File:x.mp3."));
   QCOMPARE(text_of(&dialog, 1011),
            QStringLiteral("Level:2 (1=Top). Actual Directory Name:/music/a."));
-  MyChangeCb(4, -1, "", "/music/a", &session);
+  MyChangeCb(4, -1, "", "/music/a", &session());
   QCOMPARE(text_of(&dialog, 1010), QStringLiteral("4 Files added to DB!"));
   QCOMPARE(text_of(&dialog, 1011), QString());
 }
 
 void DialogTest::WalkRefusesGuardedCommandsAndCloseButRunsClean() {
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 20);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
-  during_walk walk([&] {
+  write_album(file("album"), 20);
+  MainDialog& dialog = open_dialog();
+  QVERIFY(scan_running(&dialog, file("album"), [&] {
     prompts::take_requests();
     const QString walking = text_of(&dialog, 1009);
     QCOMPARE(walking, QStringLiteral("Adding Directory...(Recursively Walking Directory Structure)"));
     // Every guarded button and the close box are refused without a trace.
     for (int id : {1002, 1003, 1004, 1006, 1007, 1012}) {
-      prompts::set_next_file_name(QStringLiteral("/nonexistent"));
-      press(&dialog, id);
+      choose_and_press(&dialog, "/nonexistent", id);
       QCOMPARE(text_of(&dialog, 1009), walking);
       QVERIFY(prompts::take_requests().isEmpty());
     }
     dialog.close();
     QVERIFY(dialog.isVisible());
-    QVERIFY(!exists(folder.file("default.mp3db")));
+    QVERIFY(!exists(file("default.mp3db")));
     // Cleaning runs at once, nested in the walk.
     press(&dialog, 1005);
     QCOMPARE(text_of(&dialog, 1009),
              QStringLiteral("Cleaning DB from deleted/missing files...(Cleaning Completed)"));
-  });
-  press(&dialog, 1006);
-  QVERIFY(walk.ran());
+  }));
   QCOMPARE(text_of(&dialog, 1009),
            QStringLiteral("Adding Directory...(Adding Directory Completed)"));
-  QCOMPARE(file_getfilenum(), 20u);
-  QCOMPARE(model_of(&dialog)->rowCount(), 10);
+  expect_pairs_listed(&dialog, 10);
   QVERIFY(prompts::take_boxes().isEmpty());
   QVERIFY(dialog.isVisible());
 }
 
 void DialogTest::AbortStopsWalkMidway() {
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 40);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
-  during_walk walk([&] {
+  write_album(file("album"), 40);
+  MainDialog& dialog = open_dialog();
+  QVERIFY(scan_running(&dialog, file("album"), [&] {
     press(&dialog, 1013);
     QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Aborting actual action..."));
-  });
-  press(&dialog, 1006);
-  QVERIFY(walk.ran());
+  }));
   QVERIFY2(file_getfilenum() < 40u, qPrintable(QString::number(file_getfilenum())));
   QCOMPARE(text_of(&dialog, 1009),
            QStringLiteral("Adding Directory...(Adding Directory Completed)"));
@@ -452,21 +396,15 @@ void DialogTest::AbortStopsWalkMidway() {
 }
 
 void DialogTest::CloseAfterAbortWaitsForWalkThenSaves() {
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 40);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
-  during_walk walk([&] {
+  write_album(file("album"), 40);
+  MainDialog& dialog = open_dialog();
+  QVERIFY(scan_running(&dialog, file("album"), [&] {
     press(&dialog, 1013);
     dialog.close();
     // Held back: nothing saved and the window still open while the walk winds down.
     QVERIFY(dialog.isVisible());
-    QVERIFY(!exists(folder.file("default.mp3db")));
-  });
-  press(&dialog, 1006);
-  QVERIFY(walk.ran());
+    QVERIFY(!exists(file("default.mp3db")));
+  }));
   QVERIFY(dialog.ended());
   QVERIFY(!dialog.isVisible());
   QCOMPARE(text_of(&dialog, 1009), QStringLiteral("Exiting varnelo...(Good Bye :-))"));
@@ -482,44 +420,31 @@ void DialogTest::CloseAfterAbortWaitsForWalkThenSaves() {
 
 void DialogTest::EscapeEndsWithoutSavingEvenDuringWalk() {
   {
-    ui_test::fresh_folder folder;
-    MainDialog dialog;
-    DialogSession session(&dialog);
-    dialog.show();
+    MainDialog& dialog = open_dialog();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.ended());
     QCOMPARE(dialog.result(), 0);
-    QVERIFY(!exists(folder.file("default.mp3db")));
+    QVERIFY(!exists(file("default.mp3db")));
   }
-  ui_test::fresh_folder folder;
-  write_album(folder.file("album"), 40);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString::fromStdString(folder.file("album")));
-  during_walk walk([&] {
+  write_album(file("album"), 40);
+  MainDialog& dialog = open_dialog();
+  QVERIFY(scan_running(&dialog, file("album"), [&] {
     // The walk has added files that are not saved: the user is asked, and discards them.
     prompts::set_next_answer(prompts::answer::discard);
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.ended());
-  });
-  press(&dialog, 1006);
-  QVERIFY(walk.ran());
+  }));
   QVERIFY(!dialog.isVisible());
-  QVERIFY(!exists(folder.file("default.mp3db")));
+  QVERIFY(!exists(file("default.mp3db")));
   QCOMPARE(prompts::take_questions().size(), 1);
   // Nothing of the walk would be saved, so it stopped rather than ran on unseen.
   QVERIFY(file_getfilenum() < 40u);
 }
 
 void DialogTest::CloseSavesAndEnds() {
-  ui_test::fresh_folder folder;
-  write_song(folder.file("a.mp3"), 9);
-  MainDialog dialog;
-  DialogSession session(&dialog);
-  dialog.show();
-  prompts::set_next_file_name(QString::fromStdString(folder.file("a.mp3")));
-  press(&dialog, 1007);
+  write_song(file("a.mp3"), 9);
+  MainDialog& dialog = open_dialog();
+  choose_and_press(&dialog, file("a.mp3"), 1007);
   dialog.close();
   QVERIFY(dialog.ended());
   QVERIFY(!dialog.isVisible());
@@ -535,7 +460,7 @@ void DialogTest::CloseSavesAndEnds() {
   MainDialog again;
   DialogSession again_session(&again);
   again.show();
-  QCOMPARE(file_add(folder.file("a.mp3").c_str()), 1);
+  QCOMPARE(file_add(file("a.mp3").c_str()), 1);
   QCOMPARE(file_setdb(second.file("gone/x.mp3db").c_str()), 1);
   again.close();
   const std::string recovered = second.file("state/varnelo/x.recovered.mp3db");

@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,11 @@
 #include "database/tables.h"
 #include "tests/support/mp3_files.h"
 #include "tests/support/temp_dir.h"
+#include "ui/control_ids.h"
 #include "ui/dialog_session.h"
 #include "ui/dialog_template.h"
+#include "ui/duplicates_model.h"
+#include "ui/duplicates_view.h"
 #include "ui/main_dialog.h"
 #include "ui/prompts.h"
 
@@ -70,6 +74,16 @@ inline void write_song(const std::string& path, uint32_t seed, const std::string
   testing_support::write_file(path, testing_support::make_mp3(parts));
 }
 
+// Writes a song of seed at each name, titled by the name without ".mp3", and adds it to the
+// store in that order.
+inline void add_songs(const fresh_folder& folder, uint32_t seed,
+                      std::initializer_list<std::string> names) {
+  for (const std::string& name : names) {
+    write_song(folder.file(name), seed, name.substr(0, name.rfind(".mp3")));
+    QCOMPARE(file_add(folder.file(name).c_str()), 1);
+  }
+}
+
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // The number of entries the database file db holds, read from its header.
@@ -91,6 +105,21 @@ inline void press(QWidget* dialog, int id) {
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// Answers the next chooser with path (an empty one cancels it), then presses button id.
+inline void choose_and_press(QWidget* dialog, const std::string& path, int id) {
+  prompts::set_next_file_name(QString::fromStdString(path));
+  press(dialog, id);
+}
+
+// The store holds files entries, the view lists groups, and the upper line counts the files
+// (songs of a few kilobytes: 0 MB).
+inline void expect_listed(const QWidget* dialog, uint32_t files, int groups) {
+  QCOMPARE(file_getfilenum(), files);
+  QCOMPARE(model_of(dialog)->rowCount(), groups);
+  QCOMPARE(text_of(dialog, kUpperLine),
+           QStringLiteral("Files in DB : %1 Mp3s ,Size of all Mp3s together : 0 MB").arg(files));
+}
+
 // The dialog with its session, shown and active (so that its shortcuts work).
 struct window {
   window() : session(&dialog) {
@@ -100,6 +129,34 @@ struct window {
   }
   MainDialog dialog;
   DialogSession session;
+};
+
+// The folder and the window of one test, for a test class to derive from beside QObject:
+// its init() slot calls start() and its cleanup() slot finish().
+class window_fixture {
+ protected:
+  void start() {
+    finish();
+    folder_ = std::make_unique<fresh_folder>();
+  }
+  void finish() {
+    window_.reset();
+    folder_.reset();
+  }
+  const fresh_folder& folder() const { return *folder_; }
+  std::string file(const std::string& name) const { return folder_->file(name); }
+  // Opens the dialog with its session in the test's folder, shown and active, after closing
+  // any opened before (two sessions at once would share one event pump).
+  MainDialog& open_dialog() {
+    window_.reset();
+    window_ = std::make_unique<window>();
+    return window_->dialog;
+  }
+  DialogSession& session() { return window_->session; }
+
+ private:
+  std::unique_ptr<fresh_folder> folder_;
+  std::unique_ptr<window> window_;
 };
 
 }  // namespace ui_test

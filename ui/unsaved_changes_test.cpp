@@ -5,11 +5,7 @@
 #include "ui/duplicates_view.h"
 #include "ui/ui_test_support.h"
 
-using ui_test::exists;
-using ui_test::files_on_disk;
-using ui_test::press;
-using ui_test::text_of;
-using ui_test::write_song;
+using namespace ui_test;  // the shared pieces of the window's tests
 
 namespace {
 
