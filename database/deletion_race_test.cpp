@@ -10,7 +10,9 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/captured_diagnostics.h"
 #include "tests/support/mp3_files.h"
+#include "tests/support/table_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -20,16 +22,8 @@ using testing_support::write_file;
 class DeletionRace : public ::testing::Test {
  protected:
   void SetUp() override {
-    tables::clear();
-    sink_ = tmpfile();
-    mp3db_set_diagnostics(sink_);
     kept_content_ = testing_support::random_bytes(3000, 7);
     write_file(kept_, kept_content_);
-  }
-  void TearDown() override {
-    mp3db_set_diagnostics(nullptr);
-    fclose(sink_);
-    tables::clear();
   }
 
   // A fresh regular file at the chosen path, listed in the store.
@@ -47,7 +41,8 @@ class DeletionRace : public ::testing::Test {
   const std::string kept_ = dir_.file("kept.mp3");
   const std::string chosen_ = dir_.file("chosen.mp3");
   testing_support::bytes kept_content_;
-  FILE* sink_ = nullptr;
+  testing_support::empty_tables tables_;
+  testing_support::captured_diagnostics diagnostics_;
 };
 
 TEST_F(DeletionRace, PathSwappedForALinkToTheKeptCopyLosesOnlyTheLink) {

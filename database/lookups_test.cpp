@@ -1,5 +1,6 @@
 // Lookups: bounds, first-match results, and the protocol of the one get_fileentries cursor.
 #include "database/store_fixture.h"
+#include "tests/support/table_entries.h"
 
 namespace {
 
@@ -11,11 +12,8 @@ class Lookups : public StoreTest {};
 void seven_files() {
   for (unsigned d = 0; d < 4; ++d) tables::append_hash(digest_of(d).data());
   const int32_t hashids[] = {0, 1, 3, 2, 0, 3, 1};
-  for (int i = 0; i < 7; ++i) {
-    auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    *e = fileentry{hashids[i], 10, stringcpy(("/f" + std::to_string(i) + ".mp3").c_str())};
-    tables::append_file(e);
-  }
+  for (int i = 0; i < 7; ++i)
+    testing_support::append_entry(hashids[i], 10, "/f" + std::to_string(i) + ".mp3");
 }
 
 TEST_F(Lookups, EmptyStoreFindsNothing) {

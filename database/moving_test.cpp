@@ -8,6 +8,7 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/table_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -16,12 +17,8 @@ using testing_support::TempDir;
 
 class Moving : public ::testing::Test {
  protected:
-  void SetUp() override { tables::clear(); }
-  void TearDown() override { tables::clear(); }
   static void add(const char* path, int32_t hashid = 0, uint32_t size = 1) {
-    auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    *e = {hashid, size, strdup(path)};
-    tables::append_file(e);
+    testing_support::append_entry(hashid, size, path);
   }
   static std::string name(uint32_t i) { return db_getfileentry(i)->filename; }
   // file_movetodir on a writable copy of dir; returns the result and the trimmed text.
@@ -30,6 +27,7 @@ class Moving : public ::testing::Test {
     int result = file_movetodir(index, text.data());
     return {result, text.c_str()};
   }
+  testing_support::empty_tables tables_;
 };
 
 TEST_F(Moving, MoveGivesTheEntryACopyOfTheNewPath) {

@@ -10,7 +10,9 @@
 
 #include "database/mp3_db.h"
 #include "database/tables.h"
+#include "tests/support/captured_diagnostics.h"
 #include "tests/support/mp3_files.h"
+#include "tests/support/table_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -23,29 +25,12 @@ using Indexes = std::vector<int32_t>;
 class TitleSearch : public ::testing::Test {
  protected:
   void SetUp() override {
-    tables::clear();
-    sink_ = open_memstream(&buffer_, &size_);
-    mp3db_set_diagnostics(sink_);
     ASSERT_NE(getcwd(cwd_, sizeof cwd_), nullptr);
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   }
-  void TearDown() override {
-    EXPECT_EQ(chdir(cwd_), 0);
-    mp3db_set_diagnostics(nullptr);
-    fclose(sink_);
-    free(buffer_);
-    tables::clear();
-  }
-  std::string output() {
-    fflush(sink_);
-    std::string out(buffer_, size_);
-    return out;
-  }
-  static void add(const std::string& path) {
-    auto* e = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    *e = {0, 1, strdup(path.c_str())};
-    tables::append_file(e);
-  }
+  void TearDown() override { EXPECT_EQ(chdir(cwd_), 0); }
+  std::string output() { return diagnostics_.text(); }
+  static void add(const std::string& path) { testing_support::append_entry(0, 1, path); }
   // A file on disk with an ID3v1 tag titled title (or none), entered by a path relative to
   // the temporary folder so that the folder's random name cannot match a word.
   void song(const std::string& name, const char* title) {
@@ -70,11 +55,10 @@ class TitleSearch : public ::testing::Test {
     return out;
   }
 
+  testing_support::empty_tables tables_;
+  testing_support::captured_diagnostics diagnostics_;
   TempDir dir_;
   char cwd_[4096] = {};
-  FILE* sink_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
 };
 
 TEST_F(TitleSearch, ScanBeforeAnySearchStringEndsAtOnce) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "tests/support/table_entries.h"
 #include "ui/dialog_session.h"
 #include "ui/duplicates_model.h"
 #include "ui/duplicates_view.h"
@@ -36,13 +37,8 @@ void type_words(QWidget* dialog, const QString& words) {
 void add_entries(uint32_t files) {
   unsigned char digest[16] = {0x42};
   tables::append_hash(digest);
-  for (uint32_t k = 0; k < files; ++k) {
-    auto* f = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-    f->hashid = 0;
-    f->filesize = 1000;
-    f->filename = stringcpy(("/nowhere/entry" + std::to_string(k) + ".mp3").c_str());
-    tables::append_file(f);
-  }
+  for (uint32_t k = 0; k < files; ++k)
+    testing_support::append_entry(0, 1000, "/nowhere/entry" + std::to_string(k) + ".mp3");
 }
 
 }  // namespace
