@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kMaxWidth = 16;
+constexpr int kMaxWidth = 32;
 constexpr uint32_t kInitialChain[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 
 struct lane {
