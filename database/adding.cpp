@@ -59,6 +59,37 @@ bool content_digest(int fd, const platform::file_state& now, const prehash::outc
   return audio_region::digest_file(fd, now.size, buffer, digest, stop);
 }
 
+// Whether the digest computed ahead stands for the file the walk finds at its place now:
+// the same file, unchanged since it was read (and not changed while it was read). The walk
+// then need not open it again.
+bool digested_as_found(const prehash::outcome& early, const adding::file_place& place) {
+  platform::file_state now;
+  return early.trusted && early.has_digest && early.state.size <= INT_MAX &&
+         platform::state_at(place.folder, place.name, &now) && now == early.state;
+}
+
+// Appends the entry of path with its size and digest (ahead: the pipeline it came from, if
+// so).
+adding::add_outcome add_entry(const char* path, int64_t size, const unsigned char digest[16],
+                              prehash::pipeline* ahead) {
+  auto* entry = static_cast<fileentry*>(malloc(sizeof(fileentry)));
+  char* name = stringcpy(path);
+  if (entry == nullptr || name == nullptr) {
+    free(entry);
+    free(name);
+    db_print("Warning file not read:%s\n", path);
+    return {adding::result::unreadable, ENOMEM};
+  }
+  if (ahead != nullptr) ahead->note_used();
+  entry->filename = name;
+  // The size fits: larger files were turned away before.
+  entry->filesize = static_cast<uint32_t>(size);
+  int32_t hashid = tables::find_hash(digest);
+  entry->hashid = hashid != -1 ? hashid : tables::append_hash(digest);
+  tables::append_file(entry);
+  return {adding::result::added, 0, size};
+}
+
 }  // namespace
 
 namespace adding {
@@ -71,6 +102,11 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
   // Otherwise (not looked at ahead, or found unopenable) the file is opened here, so that
   // one that cannot be is warned of as ever.
   if (offered && seen_listed_and_openable(early)) return {};
+  if (offered && place != nullptr && digested_as_found(early, *place)) {
+    if (tables::find_file(path) != -1) return {};
+    if (stop_requested(stop)) return {result::stopped};
+    return add_entry(path, early.state.size, early.digest, ahead);
+  }
   platform::file_state now;
   // The descriptor stays open for the digest, so that the size recorded and the bytes
   // digested come from the file that was found here.
@@ -103,21 +139,7 @@ add_outcome add_file(const char* path, const file_place* place, prehash::pipelin
                      : add_outcome{result::passed_over, 0, now.size};
   }
 
-  auto* entry = static_cast<fileentry*>(malloc(sizeof(fileentry)));
-  char* name = stringcpy(path);
-  if (entry == nullptr || name == nullptr) {
-    free(entry);
-    free(name);
-    db_print("Warning file not read:%s\n", path);
-    return {result::unreadable, ENOMEM};
-  }
-  entry->filename = name;
-  // The size fits: larger files were turned away above.
-  entry->filesize = static_cast<uint32_t>(now.size);
-  int32_t hashid = tables::find_hash(digest);
-  entry->hashid = hashid != -1 ? hashid : tables::append_hash(digest);
-  tables::append_file(entry);
-  return {result::added, 0, now.size};
+  return add_entry(path, now.size, digest, nullptr);
 }
 
 int scan_hashers() {

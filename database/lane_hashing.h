@@ -5,6 +5,7 @@
 #define VARNELO_DATABASE_LANE_HASHING_H_
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <functional>
 #include <memory>
@@ -16,16 +17,24 @@
 
 namespace lane_hashing {
 
-// One open file and its audio region (found by audio_region::find).
+// How many bytes one read of a lane takes from its file: small enough that every lane's
+// piece stays in the processor's cache until it is digested.
+constexpr size_t kPieceBytes = 64 * 1024;
+// Each lane's buffer: a piece and, with the last one, the ID3v1 probe after it.
+constexpr size_t kBufferBytes = kPieceBytes + audio_region::kId3v1Length;
+
+// One open regular file of the given size. Its audio region is found as audio_region::find
+// finds it, from the bytes the digest reads anyway: the ID3v2 header comes with the first
+// piece and the ID3v1 probe with the last.
 struct region_job {
   int fd = -1;
-  audio_region::region region;
+  int64_t size = 0;
 };
 
 // Gives the next file to digest: sets *tag (the caller's) and *job and answers true, or
 // answers false when there is none for now.
 using next_fn = std::function<bool(size_t* tag, region_job* job)>;
-// Receives a file's result: has_digest false (and digest null) where audio_region::digest
+// Receives a file's result: has_digest false (and digest null) where audio_region::digest_file
 // would give none (a region that is not digestible or cannot be read whole).
 using done_fn = std::function<void(size_t tag, bool has_digest, const unsigned char* digest)>;
 

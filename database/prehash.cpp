@@ -33,6 +33,8 @@ constexpr size_t kOpenAheadFiles = 128;
 // The reader opens this many files at most before it has them read, in the order of the
 // disk; it starts a batch once a quarter of its budget is free again.
 constexpr size_t kBatchFiles = 32;
+// After this many batches in a row found whole in the system's cache, the reader rests.
+constexpr int kWarmBatchesBeforeRest = 2;
 
 // How long a file must have been left alone before its read for any later change to show
 // in its timestamps. Within one tick of the clock that stamps them, a second change leaves
@@ -444,7 +446,9 @@ void pipeline::finish_locked(item& it, const outcome& result) {
   it.result = result;
   it.state = status::done;
   forget_locked(it);
-  item_done_.notify_all();
+  // Only the file the calling thread waits for wakes it: lanes finish files in any order,
+  // and waking it for each would cost a switch of threads per file.
+  if (&it == awaited_) item_done_.notify_all();
 }
 
 void pipeline::finish_item(const std::shared_ptr<item>& it, const outcome& result) {
@@ -519,6 +523,7 @@ std::shared_ptr<pipeline::item> pipeline::next_to_read_ahead_locked() {
 void pipeline::reader_main() {
   try {
     std::vector<read_ahead_file> batch;
+    int warm_batches = 0;  // batches in a row found whole in the cache
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       read_room_.wait(lock, [&] {
@@ -538,7 +543,6 @@ void pipeline::reader_main() {
         lock.unlock();
         read_ahead_file& f = batch.back();
         if (f.file.open(it->path.c_str())) {
-          f.place = platform::physical_offset(f.file.fd.get());
           bytes += f.file.state.size;
         } else {
           f.error = errno;
@@ -546,17 +550,17 @@ void pipeline::reader_main() {
         lock.lock();
       }
       lock.unlock();
-      // Files whose place is unknown go by their inode, which on most file systems follows
-      // the order they were written in, as their data does.
-      std::stable_sort(batch.begin(), batch.end(), [](const read_ahead_file& a,
-                                                      const read_ahead_file& b) {
-        return std::make_tuple(a.file.state.device, a.place, a.file.state.inode) <
-               std::make_tuple(b.file.state.device, b.place, b.file.state.inode);
+      const bool cached = std::all_of(batch.begin(), batch.end(), [](const read_ahead_file& f) {
+        return !f.file.fd || platform::in_cache(f.file.fd.get(), f.file.state.size);
       });
-      for (read_ahead_file& f : batch)
-        if (f.file.fd) platform::read_ahead(f.file.fd.get(), 0, f.file.state.size);
+      if (!cached) read_in_disk_order(batch);
       lock.lock();
       release_batch_locked(batch);
+      warm_batches = cached ? warm_batches + 1 : 0;
+      if (warm_batches == kWarmBatchesBeforeRest) {
+        rest_while_cached(lock);
+        warm_batches = 0;
+      }
     }
   } catch (const std::bad_alloc&) {
   }
@@ -567,6 +571,53 @@ void pipeline::reader_main() {
     if (it->state == status::advising) it->state = status::queued;
   work_ready_.notify_all();
   item_done_.notify_all();
+}
+
+// Has the system read the batch's files, in the order they lie on the disk.
+void pipeline::read_in_disk_order(std::vector<read_ahead_file>& batch) {
+  for (read_ahead_file& f : batch)
+    if (f.file.fd) f.place = platform::physical_offset(f.file.fd.get());
+  // Files whose place is unknown go by their inode, which on most file systems follows
+  // the order they were written in, as their data does.
+  std::stable_sort(batch.begin(), batch.end(), [](const read_ahead_file& a,
+                                                  const read_ahead_file& b) {
+    return std::make_tuple(a.file.state.device, a.place, a.file.state.inode) <
+           std::make_tuple(b.file.state.device, b.place, b.file.state.inode);
+  });
+  for (read_ahead_file& f : batch)
+    if (f.file.fd) platform::read_ahead(f.file.fd.get(), 0, f.file.state.size);
+}
+
+// While the files are in the system's cache already there is nothing to read ahead, and
+// passing them through the reader only delays the hashers: it steps aside, they open the
+// files themselves, and whenever files to digest join the queue it looks whether the
+// furthest one is still in the cache. Returns once one is not (the reader goes on as
+// before), or when stopping.
+void pipeline::rest_while_cached(std::unique_lock<std::mutex>& lock) {
+  reader_running_ = false;
+  work_ready_.notify_all();
+  item_done_.notify_all();
+  for (;;) {
+    if (stopping_) return;
+    read_room_.wait(lock);
+    if (stopping_) return;
+    auto last = std::find_if(window_.rbegin(), window_.rend(), [](const auto& it) {
+      return !it->look_only && it->state == status::queued;
+    });
+    if (last == window_.rend()) continue;
+    const std::string path = (*last)->path;
+    lock.unlock();
+    bool cold;
+    {
+      opened_file probe;
+      cold = probe.open(path.c_str()) && !platform::in_cache(probe.fd.get(), probe.state.size);
+    }
+    lock.lock();
+    if (cold) {
+      reader_running_ = true;
+      return;
+    }
+  }
 }
 
 void pipeline::release_batch_locked(std::vector<read_ahead_file>& batch) {
@@ -648,7 +699,7 @@ class pipeline::lane_files {
       slot->it = std::move(it);
       *tag = static_cast<size_t>(slot - open_.begin());
       job->fd = slot->file.fd.get();
-      job->region = audio_region::find(slot->file.fd.get(), slot->file.state.size);
+      job->size = slot->file.state.size;
       return true;
     }
   }
@@ -783,7 +834,9 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
         may_help = false;
       }
     } else {
+      awaited_ = mine.get();
       item_done_.wait(lock);
+      awaited_ = nullptr;
     }
   }
 }

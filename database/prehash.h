@@ -178,6 +178,8 @@ class pipeline {
   bool may_read_ahead_locked();
   std::shared_ptr<item> next_to_read_ahead_locked();
   void release_batch_locked(std::vector<read_ahead_file>& batch);
+  static void read_in_disk_order(std::vector<read_ahead_file>& batch);
+  void rest_while_cached(std::unique_lock<std::mutex>& lock);
   void worker_main();
   void lane_worker_main(md5_lanes_path path);
   void run_lanes(md5_lanes_path path, lane_files& files);
@@ -210,8 +212,9 @@ class pipeline {
   std::deque<std::shared_ptr<item>> window_;  // files handed to the threads, in walk order
   int64_t bytes_ahead_ = 0;  // read ahead and not yet digested
   size_t open_ahead_ = 0;    // files the reader holds open for the hashers
-  bool reader_running_ = false;  // files to digest wait for the reader
+  bool reader_running_ = false;  // files to digest wait for the reader (not while it rests)
   bool scout_done_ = false;      // the scout has planned all it will
+  const item* awaited_ = nullptr;  // the file the calling thread waits for, if it does
   int64_t walk_order_ = 0;       // how many files the walk has passed: planned ones before are stale
   std::atomic<bool> window_low_{true};  // top_up would move files: room and a plan
   bool lanes_ = false;       // the workers digest in lanes

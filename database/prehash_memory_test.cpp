@@ -14,6 +14,7 @@
 
 #include "database/audio_region.h"
 #include "database/folder_walk.h"
+#include "database/lane_hashing.h"
 #include "database/mp3_db.h"
 #include "database/scan_test_util.h"
 #include "database/tables.h"
@@ -34,7 +35,7 @@ std::atomic<std::thread::id> g_test_thread;
 bool refused(size_t n) {
   const refusal r = g_refusal.load(std::memory_order_relaxed);
   if (r == refusal::none) return false;
-  const bool buffer = n == audio_region::read_buffer::kBytes;
+  const bool buffer = n == audio_region::read_buffer::kBytes || n == lane_hashing::kBufferBytes;
   const bool elsewhere = std::this_thread::get_id() != g_test_thread.load();
   switch (r) {
     case refusal::worker_buffers:

@@ -22,6 +22,7 @@
 #include "database/prehash.h"
 #include "database/scan_test_util.h"
 #include "tests/support/mp3_files.h"
+#include "tests/support/page_cache.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -191,6 +192,42 @@ TEST_P(Rescan, WalkThatOvertookItsScoutDropsWhatItPassedAndGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Hashing, Rescan, scan_test::every_hashing(), scan_test::hashing_name);
 
 class ReadAhead : public scan_test::scan_fixture {};
+
+// Files already in the system's cache need no reading ahead: after two batches of them the
+// reader steps aside for the hashers, and comes back when cold files join the queue.
+TEST_F(ReadAhead, StepsAsideForCachedFilesAndComesBackForOthers) {
+  testing_support::TempDir dir;
+  for (int i = 0; i < 400; ++i)
+    testing_support::write_file(dir.file("s" + std::to_string(i) + ".mp3"),
+                                song(static_cast<uint32_t>(i), 100000));
+  const std::vector<std::string> order = walk_order(dir.path());
+  ASSERT_EQ(order.size(), 400u);
+  scan_test::let_settle();
+  mp3db_set_scan_workers(2);
+  auto walked = [&] {
+    tables::clear();
+    EXPECT_EQ(walk(dir.path()), 400);
+    return folder_walk::last_walk_counters();
+  };
+  {
+    platform::file_state st;
+    platform::unique_fd fd = platform::open_regular_fd(order.back().c_str(), &st);
+    ASSERT_TRUE(fd);
+    if (!platform::in_cache(fd.get(), st.size)) GTEST_SKIP() << "the system does not tell";
+    for (const std::string& path : order) ASSERT_TRUE(testing_support::evict_from_cache(path));
+    if (platform::in_cache(fd.get(), st.size)) GTEST_SKIP() << "files stay cached here (tmpfs?)";
+  }
+  // None cached: every file the threads digest was read ahead.
+  prehash::counters c = walked();
+  EXPECT_GT(c.hashed_ahead, 300u);
+  EXPECT_GE(c.read_ahead, c.hashed_ahead);
+  // All cached by the walk before.
+  EXPECT_LE(walked().read_ahead, 64u);
+  // The first hundred cached, the rest not.
+  for (size_t i = 100; i < order.size(); ++i)
+    ASSERT_TRUE(testing_support::evict_from_cache(order[i]));
+  EXPECT_GT(walked().read_ahead, 64u);
+}
 
 TEST_F(ReadAhead, LeavesDescriptorsForTheWalkUnderALowLimit) {
   // One worker digests while the reader, many times faster, runs ahead as far as it may:

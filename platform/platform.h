@@ -68,6 +68,10 @@ struct file_state {
 // The state of an open file; false when it cannot be taken.
 bool state_of(int fd, file_state* state);
 
+// The state of the regular file name in the open folder (links followed), without opening
+// it; false when it is no regular file or cannot be looked at.
+bool state_at(int folder, const char* name, file_state* state);
+
 // open_regular as a bare descriptor, with the file's state taken from the open file.
 unique_fd open_regular_fd(const char* path, file_state* state);
 // The same for the entry name of the folder open as folder (or a path relative to it).
@@ -95,6 +99,9 @@ void read_ahead(int fd, int64_t offset, int64_t length);
 // Where the file's first byte lies on its device (bytes from the device's start), for
 // reading several files in the order of the disk; -1 where the file system does not say.
 int64_t physical_offset(int fd);
+// Whether every byte of the first length bytes of fd is in the system's cache now, so that
+// reading them will not wait for the disk. False where the system cannot tell.
+bool in_cache(int fd, int64_t length);
 
 // Which folder a listing was made of (links followed), to recognise it when met again.
 struct folder_id {

@@ -3,12 +3,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -168,6 +170,13 @@ int readable_regular(const char* path, bool known_regular) {
   return readable_regular_at(where.at(), where.rest, known_regular);
 }
 
+bool state_at(int folder, const char* name, file_state* state) {
+  struct stat st;
+  if (name == nullptr || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
+  fill_state(st, state);
+  return true;
+}
+
 int64_t regular_size_at(int folder, const char* name) {
   struct stat st;
   if (name == nullptr || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -192,6 +201,27 @@ int64_t physical_offset(int fd) {
                          FIEMAP_EXTENT_NOT_ALIGNED)) != 0)
     return -1;
   return static_cast<int64_t>(first.fe_physical);
+}
+
+bool in_cache(int fd, int64_t length) {
+#if defined(__NR_cachestat)
+  constexpr long kCachestat = __NR_cachestat;
+#elif defined(__x86_64__) || defined(__aarch64__)
+  constexpr long kCachestat = 451;  // Linux 6.5; the headers of older systems lack its name
+#else
+  constexpr long kCachestat = -1;
+#endif
+  // The system call's own structures (Linux 6.5), which older C libraries do not declare.
+  struct {
+    uint64_t offset, length;
+  } range = {0, static_cast<uint64_t>(length)};
+  struct {
+    uint64_t cached, dirty, writeback, evicted, recently_evicted;
+  } pages = {};
+  if (length <= 0) return true;
+  if (kCachestat < 0 || syscall(kCachestat, fd, &range, &pages, 0) != 0) return false;
+  const int64_t page = sysconf(_SC_PAGESIZE);
+  return pages.cached >= static_cast<uint64_t>((length + page - 1) / page);
 }
 
 unique_fd open_folder_at(int folder, const char* name) {

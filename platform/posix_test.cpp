@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "platform/platform.h"
+#include "tests/support/page_cache.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -64,6 +65,25 @@ TEST(ReadAt, ReadsUpToTheEndOfTheFile) {
   EXPECT_EQ(std::string(buf, 4), "3456");
   EXPECT_EQ(platform::read_at(fd.get(), buf, 16, 8), 2);
   EXPECT_EQ(platform::read_at(fd.get(), buf, 16, 100), 0);
+}
+
+TEST(InCache, TellsAFileReadWholeFromOneLeftToTheDisk) {
+  testing_support::TempDir dir;
+  const std::string path = dir.file("file");
+  write_file(path, std::string(4 << 20, 'x'));
+  platform::file_state st;
+  platform::unique_fd fd = platform::open_regular_fd(path.c_str(), &st);
+  ASSERT_TRUE(fd);
+  EXPECT_TRUE(platform::in_cache(fd.get(), 0));
+  if (!platform::in_cache(fd.get(), st.size)) GTEST_SKIP() << "the system does not tell";
+  ASSERT_TRUE(testing_support::evict_from_cache(path));
+  if (platform::in_cache(fd.get(), st.size)) GTEST_SKIP() << "files stay cached here (tmpfs?)";
+  char head[4096];
+  ASSERT_EQ(platform::read_at(fd.get(), head, sizeof head, 0), 4096);
+  EXPECT_FALSE(platform::in_cache(fd.get(), st.size));
+  std::string all(static_cast<size_t>(st.size), '\0');
+  ASSERT_EQ(platform::read_at(fd.get(), all.data(), all.size(), 0), st.size);
+  EXPECT_TRUE(platform::in_cache(fd.get(), st.size));
 }
 
 TEST(ListFolder, NamesEntriesAndTellsFoldersAndIdentity) {
