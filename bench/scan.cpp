@@ -39,7 +39,7 @@ namespace {
 constexpr int kFiles = 2000;
 constexpr int kFolders = 100;
 constexpr double kDuplicateShare = 0.3;
-constexpr int kWarmRounds = 3;  // each figure is the best of this many rounds
+constexpr int kWarmRounds = 5;  // each figure is the best of this many rounds
 constexpr int kColdRounds = 2;
 constexpr int kLinkedFolders = 1000, kLinkedPerFolder = 200;
 
@@ -242,11 +242,15 @@ void listed(const std::string& root, const std::vector<std::string>& files) {
 
 // Runs the rounds, interleaving the commands so that load from elsewhere falls on them all,
 // and prints each against the floor (the first row).
-void table(const char* title, std::vector<measure>& rows, int rounds, double mb) {
+std::string titled(const char* rows, int rounds) {
+  return std::string(rows) + " (best of " + std::to_string(rounds) + ")";
+}
+
+void table(const std::string& title, std::vector<measure>& rows, int rounds, double mb) {
   for (int round = 0; round < rounds; ++round)
     for (measure& m : rows) m.once();
   const double floor = rows.front().wall;
-  printf("\n%-48s %8s %8s %9s %9s\n", title, "seconds", "MB/s", "vs floor", "cpu/wall");
+  printf("\n%-48s %8s %8s %9s %9s\n", title.c_str(), "seconds", "MB/s", "vs floor", "cpu/wall");
   for (const measure& m : rows)
     printf("%-48s %8.3f %8.0f %8.2fx %9.2f\n", m.name.c_str(), m.wall, mb / m.wall,
            m.wall / floor, m.cpu / m.wall);
@@ -315,7 +319,7 @@ int main(int argc, char** argv) {
       {"xargs -0 -P2 -n 50 md5sum",
        [&] { run("xargs -0 -P2 -n 50 md5sum < " + quoted_list + " > /dev/null"); }},
   };
-  table("warm cache (best of 3)", warm, kWarmRounds, mb);
+  table(titled("warm cache", kWarmRounds), warm, kWarmRounds, mb);
 
   std::vector<measure> listing = {
       {"find (floor)", [&] { run("find " + quoted(corpus) + " > /dev/null"); }},
@@ -329,7 +333,7 @@ int main(int argc, char** argv) {
          listed(corpus, files);
        }},
   };
-  table("listing, warm cache (best of 3)", listing, kWarmRounds, mb);
+  table(titled("listing, warm cache", kWarmRounds), listing, kWarmRounds, mb);
 
   std::vector<measure> cold_rows;
   if (cold) {
@@ -348,7 +352,7 @@ int main(int argc, char** argv) {
            drop();
          }},
     };
-    table("cold cache (best of 2)", cold_rows, kColdRounds, mb);
+    table(titled("cold cache", kColdRounds), cold_rows, kColdRounds, mb);
   }
   unlink(list);
 
@@ -381,14 +385,14 @@ int main(int argc, char** argv) {
          },
          [&] { listed(linked, links); }},
     };
-    table("200,000 files, listing, warm cache (best of 3)", rows, kWarmRounds, linked_mb);
+    table(titled("200,000 files, listing, warm cache", kWarmRounds), rows, kWarmRounds, linked_mb);
     linked_find = rows[0].wall;
     linked_rescan = rows[1].wall;
     std::vector<measure> reading = {
         {"read every file once (floor)", [&] { read_every_file(linked); }},
         {"scan, default", [&] { scan(linked); }, [] { tables::clear(); }},
     };
-    table("200,000 files, reading, warm cache (best of 1)", reading, 1, linked_mb);
+    table(titled("200,000 files, reading, warm cache", 1), reading, 1, linked_mb);
     if (cold) {
       std::vector<measure> cold_linked = {
           {"find (floor)", [&] { run("find " + quoted(linked) + " > /dev/null"); }, drop},
@@ -398,7 +402,7 @@ int main(int argc, char** argv) {
              drop();
            }},
       };
-      table("200,000 files, listing, cold cache (best of 2)", cold_linked, kColdRounds,
+      table(titled("200,000 files, listing, cold cache", kColdRounds), cold_linked, kColdRounds,
             linked_mb);
     }
     tables::clear();
