@@ -185,7 +185,9 @@ class pipeline {
   void run_lanes(md5_lanes_path path, lane_files& files);
   bool wait_for_work(std::unique_lock<std::mutex>& lock);
   bool claimable(const item& it) const;
-  std::shared_ptr<item> first_claimable_locked(size_t from);
+  size_t queued_start_locked();
+  void queued_again_locked(item& it);
+  size_t first_claimable_locked(size_t from);
   std::shared_ptr<item> claim_to_digest(opened_file* file, bool wait);
   void look_at_run_locked(size_t from, std::unique_lock<std::mutex>& lock);
   void claim_locked(item& it, opened_file* file);
@@ -215,11 +217,14 @@ class pipeline {
   bool reader_running_ = false;  // files to digest wait for the reader (not while it rests)
   bool scout_done_ = false;      // the scout has planned all it will
   const item* awaited_ = nullptr;  // the file the calling thread waits for, if it does
+  int64_t queued_from_ = 0;  // no file in the window planned before this one is queued
   int64_t walk_order_ = 0;       // how many files the walk has passed: planned ones before are stale
   std::atomic<bool> window_low_{true};  // top_up would move files: room and a plan
   bool lanes_ = false;       // the workers digest in lanes
   bool halted_ = false;
   bool stopping_ = false;
+  // Set with either of the two above, for the scout to look at before every entry unlocked.
+  std::atomic<bool> scout_off_{false};
   counters counts_;
   std::thread scout_;
   std::thread reader_;
