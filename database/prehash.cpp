@@ -380,7 +380,8 @@ void pipeline::claim_locked(item& it, opened_file* file) {
 
 // Looks at the listed files that can be taken from window position from on, up to
 // kLookRun of them in a row, with the lock released meanwhile.
-void pipeline::look_at_run_locked(size_t from, std::unique_lock<std::mutex>& lock) {
+void pipeline::look_at_run_locked(size_t from, look_folder& folder,
+                                  std::unique_lock<std::mutex>& lock) {
   std::vector<std::shared_ptr<item>> run;
   for (size_t i = from; i < window_.size() && run.size() < kLookRun; ++i) {
     item& it = *window_[i];
@@ -391,9 +392,6 @@ void pipeline::look_at_run_locked(size_t from, std::unique_lock<std::mutex>& loc
   }
   std::vector<outcome> found(run.size());
   lock.unlock();
-  // Files in a row mostly share their folder, which is then found once for all of them.
-  std::string dir;
-  platform::unique_fd folder;
   for (size_t i = 0; i < run.size(); ++i) {
     const std::string& path = run[i]->path;
     const size_t cut = path.rfind(platform::kSeparator);
@@ -401,15 +399,15 @@ void pipeline::look_at_run_locked(size_t from, std::unique_lock<std::mutex>& loc
       found[i] = look_at(*run[i]);
       continue;
     }
-    if (!folder || path.compare(0, cut, dir) != 0 || dir.size() != cut) {
-      dir.assign(path, 0, cut);
-      folder = platform::open_folder(dir.c_str());
+    if (!folder.fd || path.compare(0, cut, folder.dir) != 0 || folder.dir.size() != cut) {
+      folder.dir.assign(path, 0, cut);
+      folder.fd = platform::open_folder(folder.dir.c_str());
     }
-    if (!folder) {
+    if (!folder.fd) {
       found[i] = look_at(*run[i]);
       continue;
     }
-    const int error = platform::readable_regular_at(folder.get(), path.c_str() + cut + 1,
+    const int error = platform::readable_regular_at(folder.fd.get(), path.c_str() + cut + 1,
                                                     run[i]->regular);
     found[i].opened = error == 0;
     found[i].error = error;
@@ -422,7 +420,8 @@ void pipeline::look_at_run_locked(size_t from, std::unique_lock<std::mutex>& loc
 
 // Claims the first file to digest that can be taken, looking at the listed files met on
 // the way. Null when there is none (with wait, once the pipeline is stopping).
-std::shared_ptr<pipeline::item> pipeline::claim_to_digest(opened_file* file, bool wait) {
+std::shared_ptr<pipeline::item> pipeline::claim_to_digest(opened_file* file, look_folder& folder,
+                                                          bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (wait ? !wait_for_work(lock) : stopping_ || stop_requested()) return nullptr;
@@ -433,7 +432,7 @@ std::shared_ptr<pipeline::item> pipeline::claim_to_digest(opened_file* file, boo
       claim_locked(*it, file);
       return it;
     }
-    look_at_run_locked(i, lock);
+    look_at_run_locked(i, folder, lock);
   }
 }
 
@@ -681,9 +680,10 @@ bool pipeline::wait_for_work(std::unique_lock<std::mutex>& lock) {
 
 void pipeline::worker_main() {
   audio_region::read_buffer buffer;
+  look_folder folder;
   for (;;) {
     opened_file file;
-    std::shared_ptr<item> it = claim_to_digest(&file, true);
+    std::shared_ptr<item> it = claim_to_digest(&file, folder, true);
     if (!it) return;
     outcome result;
     try {
@@ -718,7 +718,7 @@ class pipeline::lane_files {
   bool next(size_t* tag, lane_hashing::region_job* job) {
     for (;;) {
       auto slot = std::find_if(open_.begin(), open_.end(), [](const open_slot& f) { return !f.it; });
-      std::shared_ptr<item> it = owner_.claim_to_digest(&slot->file, false);
+      std::shared_ptr<item> it = owner_.claim_to_digest(&slot->file, folder_, false);
       if (!it) return false;
       if (!slot->file.fd && !slot->file.open(it->path.c_str())) {
         owner_.finish_item(it, unopened(errno));
@@ -754,6 +754,7 @@ class pipeline::lane_files {
   };
   pipeline& owner_;
   std::vector<open_slot> open_;
+  look_folder folder_;
 };
 
 void pipeline::run_lanes(md5_lanes_path path, lane_files& files) {
@@ -841,7 +842,7 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
     }
     if (mine->state == status::queued && mine->look_only) {
       // Looking costs less than waiting for a thread to take it.
-      look_at_run_locked(0, lock);
+      look_at_run_locked(0, walk_folder_, lock);
       continue;
     }
     if (mine->state == status::queued) {
@@ -856,7 +857,7 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
     if (next && !next->look_only && !may_help) next = nullptr;
     if (next && !stop_requested()) {
       if (next->look_only) {
-        look_at_run_locked(at, lock);
+        look_at_run_locked(at, walk_folder_, lock);
       } else if (process_item(next, buffer, lock)) {
         ++counts_.hashed_helping;
       } else {

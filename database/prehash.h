@@ -158,6 +158,12 @@ class pipeline {
     int64_t place = -1;  // where it lies on its device, -1 when unknown
   };
   class lane_files;
+  // The folder a thread last looked at listed files in, kept open for its next run: a
+  // folder holds many runs' worth of files.
+  struct look_folder {
+    std::string dir;
+    platform::unique_fd fd;
+  };
 
   pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop,
            bool look_at_listed);
@@ -188,8 +194,8 @@ class pipeline {
   size_t queued_start_locked();
   void queued_again_locked(item& it);
   size_t first_claimable_locked(size_t from);
-  std::shared_ptr<item> claim_to_digest(opened_file* file, bool wait);
-  void look_at_run_locked(size_t from, std::unique_lock<std::mutex>& lock);
+  std::shared_ptr<item> claim_to_digest(opened_file* file, look_folder& folder, bool wait);
+  void look_at_run_locked(size_t from, look_folder& folder, std::unique_lock<std::mutex>& lock);
   void claim_locked(item& it, opened_file* file);
   void note_sizes_locked();
   void requeue(const std::shared_ptr<item>& it);
@@ -216,6 +222,7 @@ class pipeline {
   size_t open_ahead_ = 0;    // files the reader holds open for the hashers
   bool reader_running_ = false;  // files to digest wait for the reader (not while it rests)
   bool scout_done_ = false;      // the scout has planned all it will
+  look_folder walk_folder_;  // the calling thread's
   const item* awaited_ = nullptr;  // the file the calling thread waits for, if it does
   int64_t queued_from_ = 0;  // no file in the window planned before this one is queued
   int64_t walk_order_ = 0;       // how many files the walk has passed: planned ones before are stale
