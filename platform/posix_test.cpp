@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/platform.h"
 #include "tests/support/page_cache.h"
@@ -84,6 +87,31 @@ TEST(InCache, TellsAFileReadWholeFromOneLeftToTheDisk) {
   std::string all(static_cast<size_t>(st.size), '\0');
   ASSERT_EQ(platform::read_at(fd.get(), all.data(), all.size(), 0), st.size);
   EXPECT_TRUE(platform::in_cache(fd.get(), st.size));
+}
+
+TEST(SignalsToStarter, ThreadsStartedMeanwhileTakeNoProcessSignalsButFaults) {
+  auto blocked = [](int sig) {
+    sigset_t now;
+    pthread_sigmask(SIG_BLOCK, nullptr, &now);
+    return sigismember(&now, sig) == 1;
+  };
+  ASSERT_FALSE(blocked(SIGINT));
+  bool helper_int = false, helper_term = false, helper_segv = true;
+  {
+    platform::signals_to_starter guard;
+    std::thread([&] {
+      helper_int = blocked(SIGINT);
+      helper_term = blocked(SIGTERM);
+      helper_segv = blocked(SIGSEGV);
+    }).join();
+  }
+  EXPECT_TRUE(helper_int);
+  EXPECT_TRUE(helper_term);
+  EXPECT_FALSE(helper_segv);
+  EXPECT_FALSE(blocked(SIGINT));  // the starter's own mask is as it was
+  bool later_int = true;
+  std::thread([&] { later_int = blocked(SIGINT); }).join();
+  EXPECT_FALSE(later_int);
 }
 
 TEST(ListFolder, NamesEntriesAndTellsFoldersAndIdentity) {
