@@ -2,7 +2,6 @@
 // own reused buffer, and a lane whose file ends takes the next file at once.
 #include "database/lane_hashing.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
 

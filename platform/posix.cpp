@@ -180,9 +180,8 @@ bool state_at(int folder, const char* name, file_state* state) {
 }
 
 int64_t regular_size_at(int folder, const char* name) {
-  struct stat st;
-  if (name == nullptr || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<int64_t>(st.st_size);
+  file_state state;
+  return state_at(folder, name, &state) ? state.size : -1;
 }
 
 void read_ahead(int fd, int64_t offset, int64_t length) {
