@@ -383,7 +383,15 @@ void pipeline::claim_locked(item& it, opened_file* file) {
 // kLookRun of them in a row, with the lock released meanwhile.
 void pipeline::look_at_run_locked(size_t from, look_folder& folder,
                                   std::unique_lock<std::mutex>& lock) {
+  // The memory is had before any file is marked as being looked at: none may stay so.
   std::vector<std::shared_ptr<item>> run;
+  std::vector<outcome> found(kLookRun);
+  // The files of one folder are looked at together, through the folder kept open.
+  std::vector<platform::open_checker::file> batch;
+  std::vector<size_t> batched;
+  run.reserve(kLookRun);
+  batch.reserve(kLookRun);
+  batched.reserve(kLookRun);
   for (size_t i = from; i < window_.size() && run.size() < kLookRun; ++i) {
     item& it = *window_[i];
     if (!it.look_only) break;
@@ -391,8 +399,19 @@ void pipeline::look_at_run_locked(size_t from, look_folder& folder,
     it.state = status::running;
     run.push_back(window_[i]);
   }
-  std::vector<outcome> found(run.size());
   lock.unlock();
+  const auto check_batch = [&] {
+    folder.checker.check(batch.data(), batch.size());
+    const int64_t now = steady_ns();
+    for (size_t k = 0; k < batch.size(); ++k) {
+      outcome& o = found[batched[k]];
+      o.opened = batch[k].error == 0;
+      o.error = batch[k].error;
+      o.seen_at = now;
+    }
+    batch.clear();
+    batched.clear();
+  };
   for (size_t i = 0; i < run.size(); ++i) {
     const std::string& path = run[i]->path;
     const size_t cut = path.rfind(platform::kSeparator);
@@ -401,6 +420,7 @@ void pipeline::look_at_run_locked(size_t from, look_folder& folder,
       continue;
     }
     if (!folder.fd || path.compare(0, cut, folder.dir) != 0 || folder.dir.size() != cut) {
+      check_batch();
       folder.dir.assign(path, 0, cut);
       folder.fd = platform::open_folder(folder.dir.c_str());
     }
@@ -408,12 +428,10 @@ void pipeline::look_at_run_locked(size_t from, look_folder& folder,
       found[i] = look_at(*run[i]);
       continue;
     }
-    const int error = platform::readable_regular_at(folder.fd.get(), path.c_str() + cut + 1,
-                                                    run[i]->regular);
-    found[i].opened = error == 0;
-    found[i].error = error;
-    found[i].seen_at = steady_ns();
+    batch.push_back({folder.fd.get(), path.c_str() + cut + 1, run[i]->regular, 0});
+    batched.push_back(i);
   }
+  check_batch();
   lock.lock();
   for (size_t i = 0; i < run.size(); ++i) finish_locked(*run[i], found[i]);
   counts_.looked_at += run.size();

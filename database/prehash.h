@@ -158,11 +158,12 @@ class pipeline {
     int64_t place = -1;  // where it lies on its device, -1 when unknown
   };
   class lane_files;
-  // The folder a thread last looked at listed files in, kept open for its next run: a
-  // folder holds many runs' worth of files.
+  // The folder a thread last looked at listed files in, kept open for its next run (a
+  // folder holds many runs' worth of files), and the thread's way of looking at them.
   struct look_folder {
     std::string dir;
     platform::unique_fd fd;
+    platform::open_checker checker;
   };
 
   pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_stop::flag* stop,

@@ -90,6 +90,36 @@ int readable_regular(const char* path, bool known_regular);
 // The same for the entry name of the folder open as folder.
 int readable_regular_at(int folder, const char* name, bool known_regular);
 
+// Looks at runs of files the way readable_regular_at does, many in one system call where
+// the system allows it: each regular file is opened for reading and closed again by
+// io_uring, so that a look at thousands of listed files costs a fraction of one call each.
+// Where io_uring is missing or refused, and for every file a batch could not open, each
+// file is looked at by readable_regular_at, which gives the same answers.
+class open_checker {
+ public:
+  struct file {
+    int folder = -1;
+    const char* name = nullptr;
+    bool known_regular = false;  // as for readable_regular_at
+    int error = 0;               // out: 0, or the errno value readable_regular_at gives
+  };
+  // batched false: every file by readable_regular_at (to compare the two ways).
+  explicit open_checker(bool batched = true);
+  ~open_checker();
+  open_checker(const open_checker&) = delete;
+  open_checker& operator=(const open_checker&) = delete;
+
+  void check(file* files, size_t count);
+  // Whether runs are opened in batches (false before the first check, or without io_uring).
+  bool batching() const { return ring_ != nullptr; }
+
+ private:
+  struct ring;
+  bool batched_;
+  bool tried_ = false;
+  std::unique_ptr<ring> ring_;
+};
+
 // The size of the regular file name in the open folder (links followed), or -1 when it is
 // no regular file or cannot be looked at. Nothing is opened.
 int64_t regular_size_at(int folder, const char* name);
