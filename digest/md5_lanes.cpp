@@ -13,6 +13,7 @@ constexpr int kScalarWidth = 4;
 struct ops32 {
   using V = uint32_t;
   static MD5_LANES_INLINE V add(V a, V b) { return a + b; }
+  static MD5_LANES_INLINE void settle(V&) {}  // scalar additions take one cycle
   template <int I>
   static MD5_LANES_INLINE V constant() { return md5_lanes_rounds::kT[I]; }
   template <int S>

@@ -11,6 +11,8 @@ namespace {
 struct ops256 {
   using V = __m256i;
   static MD5_LANES_INLINE V add(V a, V b) { return _mm256_add_epi32(a, b); }
+  // Takes v as it is, out of the compiler's regrouping of additions.
+  static MD5_LANES_INLINE void settle(V& v) { asm("" : "+x"(v)); }
   // Read from memory, so that the addition takes it broadcast from there.
   template <int I>
   static MD5_LANES_INLINE V constant() {

@@ -19,6 +19,8 @@ using md5_lanes_rounds::round_f;
 struct ops512 {
   using V = __m512i;
   static MD5_LANES_INLINE V add(V a, V b) { return _mm512_add_epi32(a, b); }
+  // Takes v as it is, out of the compiler's regrouping of additions.
+  static MD5_LANES_INLINE void settle(V& v) { asm("" : "+v"(v)); }
   // Read from memory, so that the addition takes it broadcast from there.
   template <int I>
   static MD5_LANES_INLINE V constant() {

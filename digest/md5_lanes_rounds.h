@@ -68,7 +68,12 @@ MD5_LANES_INLINE void step(typename Ops::V (*s)[4], const typename Ops::V (*x)[1
   constexpr int a = (4 - I % 4) % 4, b = (a + 1) % 4, c = (a + 2) % 4, d = (a + 3) % 4;
   MD5_LANES_UNROLL
   for (int g = 0; g < G; ++g) {
+    // The message word, the constant and A are summed before the round function is known,
+    // so that only one addition waits on it: a compiler left free regroups the additions
+    // and puts two on the chain from step to step, where vector additions take two cycles
+    // each on some processors.
     V sum = Ops::add(Ops::add(x[g][word_of(I)], Ops::template constant<I>()), s[g][a]);
+    Ops::settle(sum);
     sum = Ops::add(sum, Ops::template round<I / 16>(s[g][b], s[g][c], s[g][d]));
     s[g][a] = Ops::add(s[g][b], Ops::template rotl<kShift[I / 16][I % 4]>(sum));
   }
