@@ -2,9 +2,15 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -93,6 +99,34 @@ TEST(OpenChecker, BatchesGiveTheAnswersOfOneByOne) {
   EXPECT_TRUE(as_user.clean()) << as_user.text;
   EXPECT_EQ(as_user.text, "");
   if (!batching) GTEST_SKIP() << "io_uring is not available here: only one by one was run";
+}
+
+// Refuses io_uring_setup with EPERM from now on in this process, as container runtimes do.
+bool refuse_io_uring() {
+  struct sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Where io_uring is refused the files are looked at one by one, with the same answers.
+TEST(OpenChecker, WithoutIoUringLooksOneByOne) {
+  mixed_folder folder;
+  const std::string one_by_one = folder.check(false);
+  const testing_support::child_report filtered = testing_support::run_in_child([&] {
+    if (!refuse_io_uring()) return std::string("no filter");
+    bool batching = true;
+    const std::string answers = folder.check(true, &batching);
+    if (batching) return std::string("batched through a refused io_uring");
+    return answers == one_by_one ? std::string() : answers + "\n" + one_by_one;
+  });
+  EXPECT_TRUE(filtered.clean()) << filtered.text;
+  EXPECT_EQ(filtered.text, "");
 }
 
 // A name the listing showed as a regular file and that is now a link to a device is
