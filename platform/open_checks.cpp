@@ -22,8 +22,9 @@ namespace {
 constexpr unsigned kBatchFiles = 32;
 
 // The open that readable_regular_at stands for, on an entry the listing showed regular.
-// A link put in its place is not followed (nor a device, which the stat first would have
-// refused, opened through one); O_NONBLOCK keeps a FIFO put there from holding the batch.
+// A link is not followed, so that no device is opened through one put in the file's place
+// since the listing (a link is looked at without opening, as before); O_NONBLOCK keeps a
+// FIFO put there from holding the batch.
 constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
 
 }  // namespace
@@ -99,10 +100,11 @@ void open_checker::check(file* files, size_t count) {
       seen += got;
     }
     if (!ring_) break;
-    // What could not be opened is looked at as before, for the error it gives.
+    // What the batch could not open is looked at as before: for the error it gives, or
+    // through a link, which the batch does not follow.
     for (unsigned k = 0; k < n; ++k) {
       file& f = files[done + k];
-      if (f.error != 0) f.error = readable_regular_at(f.folder, f.name, false);
+      if (f.error != 0) f.error = readable_regular_at(f.folder, f.name, f.known_regular);
     }
     done += n;
   }
