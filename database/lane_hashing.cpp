@@ -90,13 +90,13 @@ hasher::~hasher() = default;
 
 bool hasher::run(const next_fn& next, const done_fn& done, const walk_stop::flag* stop) {
   if (width_ <= 0) return false;
-  while (buffers_.size() < static_cast<size_t>(width_)) {
-    std::unique_ptr<unsigned char[]> b(new (std::nothrow) unsigned char[kBufferBytes]);
-    if (!b) return false;
-    buffers_.push_back(std::move(b));
+  if (!block_) {
+    block_.reset(new (std::nothrow) unsigned char[block_bytes(width_)]);
+    if (!block_) return false;
+    first_buffer_ = platform::huge_pages_in(block_.get(), block_bytes(width_));
   }
   std::vector<slot> slots(static_cast<size_t>(width_));
-  for (size_t i = 0; i < slots.size(); ++i) slots[i].buffer = buffers_[i].get();
+  for (size_t i = 0; i < slots.size(); ++i) slots[i].buffer = first_buffer_ + i * kLaneStride;
 
   struct context {
     std::vector<slot>& slots;

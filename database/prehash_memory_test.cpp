@@ -35,7 +35,8 @@ std::atomic<std::thread::id> g_test_thread;
 bool refused(size_t n) {
   const refusal r = g_refusal.load(std::memory_order_relaxed);
   if (r == refusal::none) return false;
-  const bool buffer = n == audio_region::read_buffer::kBytes || n == lane_hashing::kBufferBytes;
+  // The lanes' block is the only allocation of its size or more.
+  const bool buffer = n == audio_region::read_buffer::kBytes || n >= lane_hashing::block_bytes(1);
   const bool elsewhere = std::this_thread::get_id() != g_test_thread.load();
   switch (r) {
     case refusal::worker_buffers:

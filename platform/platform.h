@@ -134,6 +134,15 @@ int64_t physical_offset(int fd);
 // reading them will not wait for the disk. False where the system cannot tell.
 bool in_cache(int fd, int64_t length);
 
+// The size of the huge pages the system may back memory with.
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+// For a buffer of megabytes that the processor reads through again and again: asks the
+// system to back the huge pages that lie whole in block (bytes long) with huge pages where
+// it can, which spares misses of the address cache. Returns where the first of them starts
+// (block itself where none lies in it); a caller that allocates kHugePageBytes more than it
+// needs has room for what it needs from there.
+unsigned char* huge_pages_in(unsigned char* block, size_t bytes);
+
 // Which folder a listing was made of (links followed), to recognise it when met again.
 struct folder_id {
   dev_t device = 0;

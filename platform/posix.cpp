@@ -11,6 +11,7 @@
 #include <linux/magic.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
@@ -186,6 +187,16 @@ int64_t regular_size_at(int folder, const char* name) {
 
 void read_ahead(int fd, int64_t offset, int64_t length) {
   if (length > 0) posix_fadvise(fd, offset, length, POSIX_FADV_WILLNEED);
+}
+
+unsigned char* huge_pages_in(unsigned char* block, size_t bytes) {
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t first = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  const uintptr_t end = (start + bytes) / kHugePageBytes * kHugePageBytes;
+  if (end <= first) return block;
+  // Only advice: where the system has no huge pages to give the memory stays as it is.
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  return block + (first - start);
 }
 
 int64_t physical_offset(int fd) {

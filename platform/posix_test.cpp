@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tests/support/page_cache.h"
@@ -225,6 +226,27 @@ TEST(LongPaths, FilesAndFoldersPastTheLimitAreReachedByTheirWholePath) {
   const std::string absurd = dir.path() + "/" + std::string(PATH_MAX + 10, 'n');
   EXPECT_FALSE(platform::open_regular_fd(absurd.c_str(), nullptr));
   EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever the block's place, what it needs fits after the start given back, and that start
+// is a huge page's where one lies whole in the block.
+TEST(HugePagesIn, LeavesRoomForWhatTheCallerNeeds) {
+  const size_t need = 3 * 69632;
+  const size_t bytes = need + platform::kHugePageBytes;
+  std::vector<unsigned char> memory(bytes + 2 * platform::kHugePageBytes);
+  for (size_t shift : {size_t{0}, size_t{1}, size_t{4096}, platform::kHugePageBytes - 1}) {
+    unsigned char* block = memory.data() + shift;
+    unsigned char* start = platform::huge_pages_in(block, bytes);
+    EXPECT_GE(start, block);
+    EXPECT_LE(start + need, block + bytes);
+    if (start != block) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(start) % platform::kHugePageBytes, 0u);
+    }
+  }
 }
 
 }  // namespace
