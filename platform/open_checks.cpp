@@ -3,6 +3,7 @@
 // table (the descriptors never enter the process's, so no limit or fork sees them).
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <new>
@@ -27,12 +28,21 @@ constexpr unsigned kBatchFiles = 32;
 // FIFO put there from holding the batch.
 constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
 
+// Under a descriptor limit this low the ring's own descriptor is better left to the walk
+// (and the ring's file table counts against the limit too).
+constexpr rlim_t kFewestDescriptors = 256;
+
 }  // namespace
 
+// The empty file table needs Linux 5.19, which also knows the direct open and close (5.15):
+// where it cannot be registered no ring is used, so a close is never taken for one of the
+// process's own descriptors by a kernel that does not know the table.
 struct open_checker::ring {
   struct io_uring uring;
   bool live = false;
   ring() {
+    struct rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < kFewestDescriptors) return;
     live = io_uring_queue_init(2 * kBatchFiles, &uring, 0) == 0;
     if (live && io_uring_register_files_sparse(&uring, kBatchFiles) != 0) {
       io_uring_queue_exit(&uring);

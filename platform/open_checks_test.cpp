@@ -6,10 +6,12 @@
 #include <linux/seccomp.h>
 #include <stddef.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -118,19 +120,29 @@ bool refuse_io_uring() {
          prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-// Where io_uring is refused the files are looked at one by one, with the same answers.
+// Where io_uring is refused, and under a low descriptor limit, the files are looked at one
+// by one, with the same answers.
 TEST(OpenChecker, WithoutIoUringLooksOneByOne) {
   mixed_folder folder;
   const std::string one_by_one = folder.check(false);
-  const testing_support::child_report filtered = testing_support::run_in_child([&] {
-    if (!refuse_io_uring()) return std::string("no filter");
-    bool batching = true;
-    const std::string answers = folder.check(true, &batching);
-    if (batching) return std::string("batched through a refused io_uring");
-    return answers == one_by_one ? std::string() : answers + "\n" + one_by_one;
-  });
+  const auto one_by_one_in_child = [&](const std::function<bool()>& constrain) {
+    return testing_support::run_in_child([&] {
+      if (!constrain()) return std::string("not constrained");
+      bool batching = true;
+      const std::string answers = folder.check(true, &batching);
+      if (batching) return std::string("batched");
+      return answers == one_by_one ? std::string() : answers + "\n" + one_by_one;
+    });
+  };
+  const testing_support::child_report filtered = one_by_one_in_child(refuse_io_uring);
   EXPECT_TRUE(filtered.clean()) << filtered.text;
   EXPECT_EQ(filtered.text, "");
+  const testing_support::child_report few = one_by_one_in_child([] {
+    struct rlimit files = {64, 64};
+    return setrlimit(RLIMIT_NOFILE, &files) == 0;
+  });
+  EXPECT_TRUE(few.clean()) << few.text;
+  EXPECT_EQ(few.text, "");
 }
 
 }  // namespace
