@@ -383,7 +383,7 @@ void pipeline::claim_locked(item& it, opened_file* file) {
 // kLookRun of them in a row, with the lock released meanwhile.
 void pipeline::look_at_run_locked(size_t from, look_folder& folder,
                                   std::unique_lock<std::mutex>& lock) {
-  // The memory is had before any file is marked as being looked at: none may stay so.
+  // The vectors' memory is had before any file is marked as being looked at.
   std::vector<std::shared_ptr<item>> run;
   std::vector<outcome> found(kLookRun);
   // The files of one folder are looked at together, through the folder kept open.

@@ -137,9 +137,9 @@ bool in_cache(int fd, int64_t length);
 // The size of the huge pages the system may back memory with.
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 // For a buffer of megabytes that the processor reads through again and again: asks the
-// system to back the huge pages that lie whole in block (bytes long) with huge pages where
-// it can, which spares misses of the address cache. Returns where the first of them starts
-// (block itself where none lies in it); a caller that allocates kHugePageBytes more than it
+// system to back the part of block (bytes long) made of whole huge pages with huge pages
+// where it can, which spares misses of the address cache. Returns where that part starts
+// (block itself where there is none); a caller that allocates kHugePageBytes more than it
 // needs has room for what it needs from there.
 unsigned char* huge_pages_in(unsigned char* block, size_t bytes);
 
