@@ -18,9 +18,10 @@
 
 namespace lane_hashing {
 
-// How many bytes one read of a lane takes from its file: small enough that every lane's
-// piece stays in the processor's cache until it is digested.
-constexpr size_t kPieceBytes = 64 * 1024;
+// How many bytes one read of a lane takes from its file. With the buffers in huge pages,
+// 128 KiB beat 64 and 256 KiB: fewer reads, while every lane's piece still stays in the
+// processor's caches until it is digested.
+constexpr size_t kPieceBytes = 128 * 1024;
 // Each lane's buffer: a piece and, with the last one, the ID3v1 probe after it.
 constexpr size_t kBufferBytes = kPieceBytes + audio_region::kId3v1Length;
 // The lanes' buffers lie side by side, each from the start of a page, in one block that the
