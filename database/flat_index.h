@@ -43,6 +43,16 @@ class flat_index {
     return find(hash, [index](uint32_t i) { return i == index; });
   }
   uint32_t index_at(size_t pos) const { return slots_[pos].ref - 1; }
+  // Where a key of this hash is looked for first, to be fetched into the cache ahead of a
+  // find (null when there are no slots), and the index held there (npos when none).
+  const void* home(uint32_t hash) const {
+    return slots_.empty() ? nullptr : &slots_[hash & (slots_.size() - 1)];
+  }
+  size_t index_at_home(uint32_t hash) const {
+    if (slots_.empty()) return npos;
+    const slot& s = slots_[hash & (slots_.size() - 1)];
+    return s.ref == 0 ? npos : s.ref - 1;
+  }
   void set_index(size_t pos, uint32_t index) { slots_[pos].ref = index + 1; }
 
   // Adds a key that is not yet present.

@@ -300,9 +300,16 @@ void pipeline::top_up() {
     // The tables belong to this thread, so the lookup is made outside the lock. What it
     // found holds when the walk reaches the file unless a path was dropped meanwhile.
     const uint64_t mark = tables::paths_dropped();
-    for (planned& p : batch) {
+    std::vector<int32_t> found(batch.size(), -1);
+    if (look_at_listed_) {
+      std::vector<const char*> paths(batch.size());
+      for (size_t i = 0; i < batch.size(); ++i) paths[i] = batch[i].path.c_str();
+      tables::find_files(paths.data(), paths.size(), found.data());
+    }
+    for (size_t i = 0; i < batch.size(); ++i) {
+      planned& p = batch[i];
       auto it = std::make_shared<item>();
-      it->look_only = look_at_listed_ && tables::find_file(p.path.c_str()) != -1;
+      it->look_only = found[i] != -1;
       it->listed_mark = mark;
       listed += it->look_only ? 1 : 0;
       to_read = to_read || !it->look_only;

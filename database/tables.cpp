@@ -322,6 +322,29 @@ int32_t find_file(const char* path) {
   return pos == flat_index::npos ? -1 : static_cast<int32_t>(g.paths.index_at(pos));
 }
 
+void find_files(const char* const* paths, size_t count, int32_t* found) {
+  if (!g.paths_built) build_paths();
+  std::vector<uint32_t> hashes(count);
+  // Three rounds of fetching, one per step of a lookup: the slot, the entry it names, the
+  // entry's path.
+  for (size_t i = 0; i < count; ++i) {
+    hashes[i] = path_hash(paths[i]);
+    __builtin_prefetch(g.paths.home(hashes[i]));
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = g.paths.index_at_home(hashes[i]);
+    if (at != flat_index::npos) __builtin_prefetch(&g.files[at]);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = g.paths.index_at_home(hashes[i]);
+    if (at != flat_index::npos) __builtin_prefetch(g.files[at].filename);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const size_t pos = find_path_slot(paths[i], hashes[i]);
+    found[i] = pos == flat_index::npos ? -1 : static_cast<int32_t>(g.paths.index_at(pos));
+  }
+}
+
 int32_t count_files(uint32_t hashid) {
   if (hashid >= g.hashes.size()) return 0;
   if (!g.counts_built) build_counts();

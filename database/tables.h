@@ -62,6 +62,9 @@ uint64_t paths_dropped();
 // Lookups with the results of in-order scans (first match wins).
 int32_t find_hash(const unsigned char* digest);
 int32_t find_file(const char* path);
+// find_file for count paths at once, into found: the memory each lookup needs is fetched
+// for all of them first, so that their waits on it overlap.
+void find_files(const char* const* paths, size_t count, int32_t* found);
 // Number of files whose hashid equals hashid (0 when hashid >= hashnum()).
 int32_t count_files(uint32_t hashid);
 // The lowest file index >= from whose hashid equals hashid, or -1.

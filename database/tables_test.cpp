@@ -45,10 +45,18 @@ void expect_same_answers(const model& m, int names, int digests, int step) {
     ASSERT_EQ(db_getfileentry(static_cast<uint32_t>(i))->filename, m.files[i].name);
     ASSERT_EQ(db_getfileentry(static_cast<uint32_t>(i))->hashid, m.files[i].hashid);
   }
+  std::vector<std::string> all_names;
   for (int n = 0; n < names; ++n) {
     std::string name = "/p/" + std::to_string(n) + ".mp3";
     ASSERT_EQ(get_fileentrybyfilename(name.c_str()), m.first_file(name)) << name;
+    all_names.push_back(name);
   }
+  // The same lookups made all at once.
+  std::vector<const char*> paths;
+  for (const std::string& name : all_names) paths.push_back(name.c_str());
+  std::vector<int32_t> found(paths.size(), -2);
+  tables::find_files(paths.data(), paths.size(), found.data());
+  for (size_t n = 0; n < paths.size(); ++n) ASSERT_EQ(found[n], m.first_file(all_names[n]));
   for (int d = 0; d < digests; ++d)
     ASSERT_EQ(get_hashentry(digest_of(d).data()), m.first_digest(digest_of(d))) << d;
   int32_t top = static_cast<int32_t>(m.digests.size()) + 3;
