@@ -12,11 +12,15 @@ bool has_mp3_extension(const std::string& name) {
 
 std::string join(const std::string& dir, const std::string& name) {
   std::string path;
-  path.reserve(dir.size() + 1 + name.size());
-  path += dir;
-  path += platform::kSeparator;
-  path += name;
+  join_into(dir, name, &path);
   return path;
+}
+
+void join_into(const std::string& dir, const std::string& name, std::string* path) {
+  path->reserve(dir.size() + 1 + name.size());
+  path->assign(dir);
+  *path += platform::kSeparator;
+  *path += name;
 }
 
 namespace {

@@ -18,6 +18,8 @@ bool has_mp3_extension(const std::string& name);
 
 // dir + separator + name.
 std::string join(const std::string& dir, const std::string& name);
+// The same into *path, whose memory is used again.
+void join_into(const std::string& dir, const std::string& name, std::string* path);
 
 // One folder of a walk as it is entered: open, listed, and known by its identity.
 struct listing {

@@ -117,9 +117,10 @@ bool offer(const std::string& path, const folder_rules::listing& here,
 
 int walk_folder(const std::string& dir, const folder_rules::listing& here, change_cb cb,
                 window_handle hwnd, walk& w) {
+  std::string path;  // one string for every entry's path: no allocation for each
   for (const platform::dir_entry& e : here.entries) {
     if (stop_noticed()) break;
-    const std::string path = folder_rules::join(dir, e.name);
+    folder_rules::join_into(dir, e.name, &path);
     if (e.is_folder) descend(path, &here, e.name, cb, hwnd, w);
     if (folder_rules::has_mp3_extension(e.name)) {
       if (!offer(path, here, e, w)) break;

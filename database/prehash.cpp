@@ -27,6 +27,8 @@ constexpr size_t kPlanBatch = 64;
 constexpr size_t kMinWindow = 1024;
 // How many listed files a thread looks at in one go: one lock for all, not one each.
 constexpr size_t kLookRun = 32;
+// How many files dealt with in a row the calling thread takes out of the window at once.
+constexpr size_t kTakeRun = 256;
 constexpr int64_t kSecondNs = 1'000'000'000;
 // How many bytes the reader has the system read ahead of the hashers: enough to keep a
 // disk's queue full while they digest, little enough to stay in the cache until used.
@@ -121,6 +123,7 @@ pipeline::pipeline(int hashers, std::optional<md5_lanes_path> lanes, const walk_
   window_limit_ = std::max(kMinWindow, static_cast<size_t>(4 + 4 * std::max(hashers, 1)) +
                                           lane_window(hashers, lanes) + open_ahead_limit_);
   lanes_ = hashers > 1 && lanes && md5_lanes_available(*lanes);
+  taken_.reserve(kTakeRun);
 }
 
 pipeline::pipeline(const std::string& root, int hashers, std::optional<md5_lanes_path> lanes,
@@ -201,13 +204,13 @@ void pipeline::scout_main(std::string root) {
 
 void pipeline::list_main(std::shared_ptr<const std::vector<std::string>> files) {
   try {
-    std::vector<planned> found;
+    found_files found;
     for (const std::string& path : *files) {
       if (!scout_may_go_on()) break;
-      found.push_back({path, false, 0});
-      if (found.size() == kPlanBatch && !plan(found)) break;
+      found.add(path, {}, false);
+      if (found.files.size() == kPlanBatch && !plan(found)) break;
     }
-    if (!found.empty()) plan(found);
+    if (!found.files.empty()) plan(found);
   } catch (const std::bad_alloc&) {
   }
   scout_done();
@@ -234,36 +237,55 @@ bool pipeline::scout_folder(const std::string& dir, folder_rules::listing& here,
   if (!guard->enter(here.folder.get(), here.id, parent)) return true;
   // Files are planned a run at a time (and before each descent, to keep the walk's order):
   // a lock taken per file would cost the scout its lead over a walk through listed files.
-  std::vector<planned> found;
+  found_files found;
   for (const platform::dir_entry& e : here.entries) {
     if (!scout_may_go_on()) return false;
     if (e.is_folder) {
-      if (!found.empty() && !plan(found)) return false;
+      if (!found.files.empty() && !plan(found)) return false;
       folder_rules::listing below;
       if (folder_rules::enter_at(here.folder.get(), e.name, &below) &&
           !scout_folder(folder_rules::join(dir, e.name), below, &here.id, guard))
         return false;
     } else if (folder_rules::has_mp3_extension(e.name)) {
-      found.push_back({folder_rules::join(dir, e.name), e.is_regular, 0});
-      if (found.size() == kPlanBatch && !plan(found)) return false;
+      found.add(dir, e.name, e.is_regular);
+      if (found.files.size() == kPlanBatch && !plan(found)) return false;
     }
   }
-  return found.empty() || plan(found);
+  return found.files.empty() || plan(found);
+}
+
+// Notes the file name in dir (or, with name empty, the file at path dir).
+void pipeline::found_files::add(std::string_view dir, std::string_view name, bool regular) {
+  planned p;
+  p.path.at = paths.size();
+  paths.append(dir);
+  if (!name.empty()) {
+    paths += platform::kSeparator;
+    paths.append(name);
+  }
+  p.path.length = paths.size() - p.path.at;
+  paths += '\0';
+  p.regular = regular;
+  files.push_back(std::move(p));
 }
 
 // Appends found to the plan (emptying it), numbering the files in walk order.
-bool pipeline::plan(std::vector<planned>& found) {
+bool pipeline::plan(found_files& found) {
+  // The paths go into the block that holds them from now on.
+  const auto block = std::make_shared<const std::string>(std::move(found.paths));
+  found.paths = std::string();
+  for (planned& p : found.files) p.path.block = block;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     plan_room_.wait(lock, [&] { return stopping_ || halted_ || plan_.size() < kPlanLimit; });
     if (stopping_ || halted_) return false;
-    for (planned& p : found) {
+    for (planned& p : found.files) {
       p.order = static_cast<int64_t>(counts_.planned++);
       plan_.push_back(std::move(p));
     }
     note_sizes_locked();
   }
-  found.clear();
+  found.files.clear();
   planned_more_.notify_all();
   return true;
 }
@@ -420,22 +442,22 @@ void pipeline::look_at_run_locked(size_t from, look_folder& folder,
     batched.clear();
   };
   for (size_t i = 0; i < run.size(); ++i) {
-    const std::string& path = run[i]->path;
+    const std::string_view path = run[i]->path.view();
     const size_t cut = path.rfind(platform::kSeparator);
     if (cut == std::string::npos || cut == 0) {
       found[i] = look_at(*run[i]);
       continue;
     }
-    if (!folder.fd || path.compare(0, cut, folder.dir) != 0 || folder.dir.size() != cut) {
+    if (!folder.fd || path.substr(0, cut) != folder.dir) {
       check_batch();
-      folder.dir.assign(path, 0, cut);
+      folder.dir.assign(path.substr(0, cut));
       folder.fd = platform::open_folder(folder.dir.c_str());
     }
     if (!folder.fd) {
       found[i] = look_at(*run[i]);
       continue;
     }
-    batch.push_back({folder.fd.get(), path.c_str() + cut + 1, run[i]->regular, 0});
+    batch.push_back({folder.fd.get(), path.data() + cut + 1, run[i]->regular, 0});
     batched.push_back(i);
   }
   check_batch();
@@ -658,7 +680,7 @@ void pipeline::rest_while_cached(std::unique_lock<std::mutex>& lock) {
       return !it->look_only && it->state == status::queued;
     });
     if (last == window_.rend()) continue;
-    const std::string path = (*last)->path;
+    const std::string path((*last)->path.view());
     lock.unlock();
     bool cold;
     {
@@ -812,13 +834,51 @@ void pipeline::lane_worker_main(md5_lanes_path path) {
 
 // ---- The calling thread takes the outcomes ----
 
+void pipeline::hand_out(const item& it, outcome* out) {
+  *out = it.result;
+  out->listed = it.look_only;
+  out->listed_mark = it.listed_mark;
+}
+
+// Moves the files dealt with at the window's head into taken_: a walk through listed files
+// then takes the lock once for a run of them, not once for each.
+// Its memory is had in advance: moving them allocates nothing.
+void pipeline::take_done_locked() {
+  if (taken_next_ < taken_.size()) return;
+  taken_.clear();
+  taken_next_ = 0;
+  while (taken_.size() < kTakeRun && !window_.empty() && window_.front()->state == status::done) {
+    taken_.push_back(std::move(window_.front()));
+    window_.pop_front();
+  }
+}
+
 bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, outcome* out,
                     int64_t order) {
   top_up_if_low();
+  // The files taken out of the window together come first, as the window's would.
+  while (taken_next_ < taken_.size()) {
+    std::shared_ptr<item>& next = taken_[taken_next_];
+    if (next->path.view() == path) {
+      hand_out(*next, out);
+      next.reset();
+      ++taken_next_;
+      return true;
+    }
+    if (order < 0) break;
+    // Planned under this number or later, and yet not this path: see below.
+    if (next->order >= order) return false;
+    next.reset();  // passed by the walk
+    ++taken_next_;
+  }
   std::unique_lock<std::mutex> lock(mutex_);
   if (order > walk_order_) walk_order_ = order;
   auto pos = std::find_if(window_.begin(), window_.end(),
-                          [&](const std::shared_ptr<item>& it) { return it->path == path; });
+                          [&](const std::shared_ptr<item>& it) { return it->path.view() == path; });
+  // The walk passed the files taken out before this one.
+  if (pos != window_.end()) {
+    for (; taken_next_ < taken_.size(); ++taken_next_) taken_[taken_next_].reset();
+  }
   while (pos == window_.end()) {
     if (order < 0 || halted_ || stopping_ || stop_requested()) return false;
     // Every file planned before this one was passed by the walk.
@@ -845,7 +905,7 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
       lock.lock();
     }
     pos = std::find_if(window_.begin(), window_.end(),
-                       [&](const std::shared_ptr<item>& it) { return it->path == path; });
+                       [&](const std::shared_ptr<item>& it) { return it->path.view() == path; });
   }
   // The walk has passed every file planned before this one: those were not added.
   for (auto it = window_.begin(); it != pos; ++it) drop_locked(*it);
@@ -860,10 +920,9 @@ bool pipeline::take(std::string_view path, audio_region::read_buffer& buffer, ou
   bool may_help = !lanes_;
   for (;;) {
     if (mine->state == status::done) {
-      *out = mine->result;
-      out->listed = mine->look_only;
-      out->listed_mark = mine->listed_mark;
+      hand_out(*mine, out);
       window_.pop_front();
+      take_done_locked();
       return true;
     }
     if (mine->state == status::queued && mine->look_only) {

@@ -133,13 +133,28 @@ class pipeline {
 
  private:
   enum class status { queued, advising, running, done };
+  // A planned path, kept with the others planned with it in one string (each followed by a
+  // NUL): a walk through many files then costs no allocation for each of them.
+  struct path_ref {
+    std::shared_ptr<const std::string> block;
+    size_t at = 0;
+    size_t length = 0;
+    const char* c_str() const { return block->data() + at; }
+    std::string_view view() const { return {c_str(), length}; }
+  };
   struct planned {
-    std::string path;
+    path_ref path;
     bool regular = false;  // the scout's listing showed a regular file
     int64_t order = 0;     // how many files were planned before it
   };
+  // Files found and not yet planned: their paths, and the string that will hold them.
+  struct found_files {
+    std::string paths;
+    std::vector<planned> files;
+    void add(std::string_view dir, std::string_view name, bool regular);
+  };
   struct item {
-    std::string path;
+    path_ref path;
     int64_t order = 0;
     bool look_only = false;  // listed: only whether it can be opened is wanted
     uint64_t listed_mark = 0;  // tables::paths_dropped() when it was found listed
@@ -179,7 +194,7 @@ class pipeline {
   bool scout_folder(const std::string& dir, folder_rules::listing& here,
                     const platform::folder_id* parent, folder_rules::folder_guard* guard);
   bool scout_may_go_on();
-  bool plan(std::vector<planned>& found);
+  bool plan(found_files& found);
   void scout_done();
   void reader_main();
   bool may_read_ahead_locked();
@@ -206,6 +221,8 @@ class pipeline {
   void drop_locked(const std::shared_ptr<item>& it);
   bool process_item(const std::shared_ptr<item>& it, audio_region::read_buffer& buffer,
                     std::unique_lock<std::mutex>& lock);
+  static void hand_out(const item& it, outcome* out);
+  void take_done_locked();
 
   const bool look_at_listed_;  // a walk's pipeline: listed files are looked at, not read
   size_t window_limit_ = 0;
@@ -224,6 +241,11 @@ class pipeline {
   bool reader_running_ = false;  // files to digest wait for the reader (not while it rests)
   bool scout_done_ = false;      // the scout has planned all it will
   look_folder walk_folder_;  // the calling thread's
+  // Files dealt with that the calling thread took out of the window together, under one
+  // lock, for the walk to meet next: from taken_next_ on they are the window's head (the
+  // calling thread's).
+  std::vector<std::shared_ptr<item>> taken_;
+  size_t taken_next_ = 0;
   const item* awaited_ = nullptr;  // the file the calling thread waits for, if it does
   int64_t queued_from_ = 0;  // no file in the window planned before this one is queued
   int64_t walk_order_ = 0;       // how many files the walk has passed: planned ones before are stale

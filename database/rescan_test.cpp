@@ -189,6 +189,37 @@ TEST_P(Rescan, WalkThatOvertookItsScoutDropsWhatItPassedAndGoesOn) {
   EXPECT_EQ(ahead.snapshot().planned, 300u);
 }
 
+// The calling thread takes the files dealt with out of the window in runs: within a run,
+// a walk that goes ahead passes over the files between, one that meets a file nobody
+// planned keeps the run, and files passed are given up.
+TEST_P(Rescan, RunsTakenTogetherAnswerAsTheWindowWould) {
+  if (GetParam().hashers == 1) GTEST_SKIP() << "only threads look ahead";
+  for (int i = 0; i < 300; ++i)
+    testing_support::write_file(dir_.file("s" + std::to_string(i) + ".mp3"),
+                                song(static_cast<uint32_t>(i)));
+  scan_test::let_settle();
+  ASSERT_EQ(walk(dir_.path()), 300);
+  const std::vector<std::string> order = walk_order(dir_.path());
+  prehash::pipeline ahead(dir_.path(), GetParam().hashers);
+  for (int i = 0; i < 1000 && ahead.snapshot().looked_at < 300; ++i) {
+    ahead.top_up();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(ahead.snapshot().looked_at, 300u);
+  audio_region::read_buffer buffer;
+  prehash::outcome o;
+  ASSERT_TRUE(ahead.take(order[0], buffer, &o, 0));
+  ASSERT_TRUE(ahead.take(order[20], buffer, &o, 20));
+  EXPECT_TRUE(o.listed && o.opened);
+  EXPECT_FALSE(ahead.take(order[10], buffer, &o, 10));
+  EXPECT_FALSE(ahead.take(dir_.file("new.mp3"), buffer, &o, 21));
+  ASSERT_TRUE(ahead.take(order[21], buffer, &o, 21));
+  // Without its place in the walk a file is looked for further on.
+  ASSERT_TRUE(ahead.take(order[290], buffer, &o));
+  EXPECT_FALSE(ahead.take(order[100], buffer, &o));
+  for (int i = 291; i < 300; ++i) ASSERT_TRUE(ahead.take(order[i], buffer, &o, i)) << i;
+}
+
 INSTANTIATE_TEST_SUITE_P(Hashing, Rescan, scan_test::every_hashing(), scan_test::hashing_name);
 
 class ReadAhead : public scan_test::scan_fixture {};
