@@ -450,8 +450,15 @@ void pipeline::look_at_run_locked(size_t from, look_folder& folder,
     }
     if (!folder.fd || path.substr(0, cut) != folder.dir) {
       check_batch();
-      folder.dir.assign(path.substr(0, cut));
-      folder.fd = platform::open_folder(folder.dir.c_str());
+      folder.fd = platform::unique_fd();
+      // The files are marked as being looked at: without memory for the folder's name they
+      // are looked at one by one.
+      try {
+        folder.dir.assign(path.substr(0, cut));
+        folder.fd = platform::open_folder(folder.dir.c_str());
+      } catch (const std::bad_alloc&) {
+        folder.dir.clear();
+      }
     }
     if (!folder.fd) {
       found[i] = look_at(*run[i]);
@@ -731,7 +738,15 @@ void pipeline::worker_main() {
   look_folder folder;
   for (;;) {
     opened_file file;
-    std::shared_ptr<item> it = claim_to_digest(&file, folder, true);
+    std::shared_ptr<item> it;
+    try {
+      it = claim_to_digest(&file, folder, true);
+    } catch (const std::bad_alloc&) {
+      // Without memory to look at listed files the worker retires too; nothing was claimed.
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++counts_.workers_retired;
+      return;
+    }
     if (!it) return;
     outcome result;
     try {

@@ -16,6 +16,7 @@
 #include "database/folder_walk.h"
 #include "database/lane_hashing.h"
 #include "database/mp3_db.h"
+#include "database/prehash.h"
 #include "database/scan_test_util.h"
 #include "database/tables.h"
 #include "tests/support/mp3_files.h"
@@ -25,9 +26,10 @@ namespace {
 
 enum class refusal {
   none,
-  worker_buffers,     // a hasher's read buffer, on any thread but the test's
-  off_the_test,       // every allocation of any thread but the test's
-  buffers_anywhere,   // a hasher's read buffer, on every thread
+  worker_buffers,    // a hasher's read buffer, on any thread but the test's
+  off_the_test,      // every allocation of any thread but the test's
+  buffers_anywhere,  // a hasher's read buffer, on every thread
+  look_runs,         // the outcomes of a run of listed files looked at, off the test's thread
 };
 std::atomic<refusal> g_refusal{refusal::none};
 std::atomic<std::thread::id> g_test_thread;
@@ -45,6 +47,8 @@ bool refused(size_t n) {
       return elsewhere;
     case refusal::buffers_anywhere:
       return buffer;
+    case refusal::look_runs:
+      return elsewhere && n % sizeof(prehash::outcome) == 0 && n >= 8 * sizeof(prehash::outcome);
     case refusal::none:
       break;
   }
@@ -159,6 +163,21 @@ TEST_P(ScanWithoutMemory, FilesNoThreadHasMemoryToReadAreSkippedWithAMessage) {
   EXPECT_EQ(report.problems[0].error_number, ENOMEM);
   // With memory again, the same scan takes every file.
   EXPECT_TRUE(walk() == whole_);
+}
+
+// A rescan whose threads cannot look at listed files: they retire, and the calling thread
+// looks at every file itself.
+TEST_P(ScanWithoutMemory, ThreadsWithoutMemoryToLookAtListedFilesRetire) {
+  testing_support::make_dirs(dir_.file("many"));
+  for (int i = 0; i < 400; ++i)
+    testing_support::write_file(dir_.file("many/" + std::to_string(i) + ".mp3"),
+                                testing_support::random_bytes(500, static_cast<uint32_t>(i)));
+  scan_test::let_settle();
+  const scan_test::tables_copy listed = walk();
+  ASSERT_EQ(listed.files.size(), 424u);
+  g_refusal = refusal::look_runs;
+  EXPECT_TRUE(walk() == listed);
+  g_refusal = refusal::none;
 }
 
 INSTANTIATE_TEST_SUITE_P(Hashing, ScanWithoutMemory,
